@@ -1,0 +1,33 @@
+#pragma once
+// A reference JPEG codec (libjpeg-turbo), for tests only: it encodes the inputs of tests and is
+// the oracle our decoder's colour is compared against.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/files.h"
+
+struct EncodeOptions {
+  int32_t components = 3;            // 1 (grey) or 3 (YCbCr from RGB input)
+  int32_t h_samp[3] = {2, 1, 1};     // luma factors first
+  int32_t v_samp[3] = {2, 1, 1};
+  int32_t quality = 90;
+  int32_t restart_interval = 0;      // in MCUs; 0 for none
+};
+
+// Encodes width x height pixels (3 bytes each, or 1 for grey) as a baseline JPEG.
+Bytes encode_jpeg(const Bytes& pixels, int32_t width, int32_t height, const EncodeOptions& options);
+
+struct DecodedImage {
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t components = 0;
+  Bytes pixels;  // RGB, or grey for one component
+};
+
+// Decodes with the integer inverse DCT and plain replication upsampling. False on any error.
+bool reference_decode(const Bytes& jpeg, DecodedImage* image);
+
+// A deterministic test picture with smooth areas, edges and noise.
+Bytes make_test_pixels(int32_t width, int32_t height, int32_t components, uint32_t seed);
