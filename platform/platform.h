@@ -32,11 +32,16 @@ void platform_console_follow_up();
 
 // An output file is written beside its final path and moved into place only when complete, so
 // a failed run never truncates or destroys what was there.
+#if defined(_WIN32)
+using NativePathChar = wchar_t;  // UTF-16, as the wide file routines take it
+#else
+using NativePathChar = char;
+#endif
 struct PendingFile {
   PlatformFile* stream;
-  char* temp_path;   // owned
-  char* final_path;  // owned: the output path with symbolic links followed
-  int32_t mode;      // permissions to give the new file, or -1 to keep those it was created with
+  NativePathChar* temp_path;   // owned
+  NativePathChar* final_path;  // owned: the output path with symbolic links followed
+  int32_t mode;  // permissions to give the new file, or -1 to keep those it was created with
 };
 // False, with nothing created, when the path cannot be written as opening it would refuse.
 bool platform_begin_replace(const char* path, PendingFile* pending);
