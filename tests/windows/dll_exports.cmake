@@ -1,0 +1,20 @@
+# Fails unless the export table of the DLL at LIBRARY names BMPSepia and nothing else, and the
+# DLL needs no runtime DLL of the compiler's.
+execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "${OBJDUMP} -p failed on ${LIBRARY}")
+endif()
+string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[ 0-9]+\\][^\n]*\n)*)"
+       table "${dump}")
+string(REGEX MATCHALL "\\][ \t]*[^ \t\n]+" entries "${CMAKE_MATCH_1}")
+list(TRANSFORM entries REPLACE "^\\][ \t]*" "")
+if(NOT entries STREQUAL "BMPSepia")
+  message(FATAL_ERROR "exports of ${LIBRARY}: '${entries}', want 'BMPSepia' alone")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+foreach(import IN LISTS imports)
+  if(import MATCHES "(libgcc|libstdc|libwinpthread)")
+    message(FATAL_ERROR "${LIBRARY} needs a compiler runtime DLL: ${import}")
+  endif()
+endforeach()
+message(STATUS "exports: ${entries}; ${imports}")

@@ -1,0 +1,284 @@
+// BMPSepia through the Windows DLL with file names outside the ANSI code page: Chinese, Greek,
+// emoji (surrogate pairs). Each must open, convert and be written under exactly its name, and
+// fail as cleanly as an ASCII name would. Run with the corpus folder as the first argument.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bmpsepia.h"
+
+namespace {
+
+std::wstring corpus_dir;
+
+using Bytes = std::string;
+
+std::string utf8(const std::wstring& wide) {
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<size_t>(bytes > 0 ? bytes : 1), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, text.data(), bytes, nullptr, nullptr);
+  text.pop_back();
+  return text;
+}
+
+std::wstring widen(const std::string& text) {
+  const int units = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(units > 0 ? units : 1), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), units);
+  wide.pop_back();
+  return wide;
+}
+
+// Whole files through the wide routines only, so no name passes through a code page.
+bool read_file(const std::wstring& path, Bytes* bytes) {
+  FILE* file = _wfopen(path.c_str(), L"rb");
+  if (file == nullptr) return false;
+  bytes->clear();
+  char chunk[65536];
+  for (size_t n; (n = fread(chunk, 1, sizeof chunk, file)) > 0;) bytes->append(chunk, n);
+  fclose(file);
+  return true;
+}
+
+Bytes read_file(const std::wstring& path) {
+  Bytes bytes;
+  read_file(path, &bytes);
+  return bytes;
+}
+
+void write_file(const std::wstring& path, const Bytes& bytes) {
+  FILE* file = _wfopen(path.c_str(), L"wb");
+  ASSERT_NE(file, nullptr) << utf8(path);
+  fwrite(bytes.data(), 1, bytes.size(), file);
+  fclose(file);
+}
+
+std::set<std::wstring> list_dir(const std::wstring& dir) {
+  std::set<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  const HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name != L"." && name != L"..") names.insert(name);
+  } while (FindNextFileW(search, &entry));
+  FindClose(search);
+  return names;
+}
+
+std::string describe(const std::set<std::wstring>& names) {
+  std::string text;
+  for (const std::wstring& name : names) text += "'" + utf8(name) + "' ";
+  return text;
+}
+
+// A fresh folder under the user's temporary folder, removed with its contents at the end.
+class TempDir {
+ public:
+  TempDir() {
+    wchar_t base[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, base);
+    static int counter = 0;
+    for (;;) {
+      root_ = std::wstring(base) + L"bmpsepia-test-" + std::to_wstring(GetCurrentProcessId()) +
+              L"-" + std::to_wstring(++counter);
+      if (CreateDirectoryW(root_.c_str(), nullptr)) break;
+    }
+  }
+  ~TempDir() { remove_tree(root_); }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::wstring path(const std::wstring& name) const { return root_ + L"\\" + name; }
+  const std::wstring& root() const { return root_; }
+
+ private:
+  static void remove_tree(const std::wstring& dir) {
+    for (const std::wstring& name : list_dir(dir)) {
+      const std::wstring path = dir + L"\\" + name;
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (!DeleteFileW(path.c_str())) remove_tree(path);
+    }
+    RemoveDirectoryW(dir.c_str());
+  }
+  std::wstring root_;
+};
+
+// Runs BMPSepia; returns its result and what it printed on the error stream.
+struct Conversion {
+  int result;
+  std::string messages;
+};
+
+Conversion convert(const std::wstring& jpeg_path, const std::wstring& bmp_path) {
+  const TempDir capture_dir;
+  const std::wstring capture = capture_dir.path(L"stderr.txt");
+  fflush(stderr);
+  const int fd = _wopen(capture.c_str(), _O_WRONLY | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
+  const int saved = _dup(2);
+  _dup2(fd, 2);
+  Conversion conversion{BMPSepia(jpeg_path.c_str(), bmp_path.c_str()), ""};
+  fflush(stderr);
+  _dup2(saved, 2);
+  _close(saved);
+  _close(fd);
+  conversion.messages = read_file(capture);
+  return conversion;
+}
+
+// A corpus file that converts, named by the first row of expected.tsv whose result is 999.
+std::wstring sample_jpeg() {
+  std::istringstream table(read_file(corpus_dir + L"\\expected.tsv"));
+  std::string line;
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string file;
+    int result = 0;
+    if (fields >> file >> result && result == BMPSEPIA_CONVERTED)
+      return corpus_dir + L"\\" + widen(file);
+  }
+  return {};
+}
+
+// The BMP that an ASCII-named copy of the sample converts to: every other name must give it.
+Bytes plain_bmp(const TempDir& dir) {
+  const std::wstring in = dir.path(L"plain.jpg");
+  const std::wstring out = dir.path(L"plain.bmp");
+  EXPECT_TRUE(CopyFileW(sample_jpeg().c_str(), in.c_str(), FALSE));
+  EXPECT_EQ(convert(in, out).result, BMPSEPIA_CONVERTED);
+  return read_file(out);
+}
+
+struct Names {
+  const char* description;
+  const wchar_t* folder;
+  const wchar_t* jpeg;
+  const wchar_t* bmp;
+};
+
+const Names non_ascii_names[] = {
+    {"Chinese", L"照片", L"风景.jpg", L"棕褐色.bmp"},
+    {"emoji, outside the basic plane", L"📷 photos", L"😀.jpg", L"🌅 sunset.bmp"},
+    {"Greek", L"Ελληνικά", L"φωτογραφία.jpg", L"σέπια.bmp"},
+    {"mixed scripts", L"混合 mélange ✓", L"日本語 – テスト.jpeg", L"ЖЁ 🎞.bmp"},
+    {"accented Latin", L"café", L"été.jpg", L"ñandú.bmp"},
+};
+
+TEST(WindowsPaths, NonAsciiNamesConvertToTheSameBytes) {
+  const TempDir dir;
+  const Bytes want = plain_bmp(dir);
+  ASSERT_GT(want.size(), 54u);
+  for (const Names& names : non_ascii_names) {
+    SCOPED_TRACE(names.description);
+    const std::wstring folder = dir.path(names.folder);
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring in = folder + L"\\" + names.jpeg;
+    const std::wstring out = folder + L"\\" + names.bmp;
+    ASSERT_TRUE(CopyFileW(sample_jpeg().c_str(), in.c_str(), FALSE));
+    const Conversion c = convert(in, out);
+    EXPECT_EQ(c.result, BMPSEPIA_CONVERTED) << c.messages;
+    EXPECT_EQ(c.messages, "");
+    EXPECT_TRUE(read_file(out) == want) << "output differs from the ASCII-named conversion";
+    const std::set<std::wstring> listed = list_dir(folder);
+    EXPECT_TRUE(listed == (std::set<std::wstring>{names.jpeg, names.bmp})) << describe(listed);
+  }
+}
+
+TEST(WindowsPaths, ForwardSlashesAndRelativeNamesWork) {
+  const TempDir dir;
+  const Bytes want = plain_bmp(dir);
+  const std::wstring folder = dir.path(L"斜线");
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  ASSERT_TRUE(CopyFileW(sample_jpeg().c_str(), (folder + L"\\输入.jpg").c_str(), FALSE));
+  std::wstring slashed = folder;
+  for (wchar_t& unit : slashed) unit = unit == L'\\' ? L'/' : unit;
+  EXPECT_EQ(convert(slashed + L"/输入.jpg", slashed + L"/输出.bmp").result, BMPSEPIA_CONVERTED);
+  EXPECT_TRUE(read_file(folder + L"\\输出.bmp") == want);
+
+  wchar_t saved[MAX_PATH + 1];
+  GetCurrentDirectoryW(MAX_PATH + 1, saved);
+  ASSERT_TRUE(SetCurrentDirectoryW(folder.c_str()));
+  const Conversion c = convert(L"输入.jpg", L"相对.bmp");
+  SetCurrentDirectoryW(saved);
+  EXPECT_EQ(c.result, BMPSEPIA_CONVERTED) << c.messages;
+  EXPECT_TRUE(read_file(folder + L"\\相对.bmp") == want);
+}
+
+TEST(WindowsPaths, ReplacingAnExistingOutputLeavesOnlyTheNewFile) {
+  const TempDir dir;
+  const Bytes want = plain_bmp(dir);
+  const std::wstring folder = dir.path(L"替换");
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  const std::wstring in = folder + L"\\输入 📷.jpg";
+  const std::wstring out = folder + L"\\旧的 🌅.bmp";
+  ASSERT_TRUE(CopyFileW(sample_jpeg().c_str(), in.c_str(), FALSE));
+  write_file(out, "an older picture");
+  const Conversion c = convert(in, out);
+  EXPECT_EQ(c.result, BMPSEPIA_CONVERTED) << c.messages;
+  EXPECT_TRUE(read_file(out) == want);
+  const std::set<std::wstring> listed = list_dir(folder);
+  EXPECT_EQ(listed.size(), 2u) << describe(listed);
+}
+
+TEST(WindowsPaths, FailuresReportOnceAndLeaveOutputsAsTheyWere) {
+  const TempDir dir;
+  const std::wstring good = dir.path(L"好 📷.jpg");
+  ASSERT_TRUE(CopyFileW(sample_jpeg().c_str(), good.c_str(), FALSE));
+  const std::wstring not_jpeg = dir.path(L"坏 ✗.jpg");
+  write_file(not_jpeg, "this is not a picture");
+  const std::wstring folder = dir.path(L"目录 📁");
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  const std::wstring read_only = dir.path(L"只读 🔒.bmp");
+  write_file(read_only, "keep me");
+  ASSERT_TRUE(SetFileAttributesW(read_only.c_str(), FILE_ATTRIBUTE_READONLY));
+
+  const struct {
+    const char* description;
+    std::wstring in, out;
+    const char* message;
+  } cases[] = {
+      {"missing input", dir.path(L"缺失 ❓.jpg"), dir.path(L"出 1.bmp"),
+       "Error opening jpg. Please try again..."},
+      {"input is a folder", folder, dir.path(L"出 2.bmp"),
+       "Error opening jpg. Please try again..."},
+      {"input is not a JPEG", not_jpeg, dir.path(L"出 3.bmp"),
+       "Error decoding jpg. Please try again..."},
+      {"output folder missing", good, dir.path(L"不存在 ❓\\出.bmp"),
+       "Error opening the output file."},
+      {"output is a folder", good, folder, "Error opening the output file."},
+      {"output is read-only", good, read_only, "Error opening the output file."},
+  };
+  const std::set<std::wstring> before = list_dir(dir.root());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.description);
+    const Conversion run = convert(c.in, c.out);
+    EXPECT_EQ(run.result, BMPSEPIA_FAILED);
+    EXPECT_EQ(run.messages, std::string(c.message) + "\n");
+    EXPECT_TRUE(list_dir(dir.root()) == before) << describe(list_dir(dir.root()));
+  }
+  EXPECT_TRUE(read_file(read_only) == "keep me") << "the read-only file was changed";
+  EXPECT_TRUE(list_dir(folder).empty());
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (argc != 2) {
+    fputs("usage: bmpsepia_paths_test [gtest options] CORPUS_DIR\n", stderr);
+    return 2;
+  }
+  corpus_dir = argv[1];
+  if (sample_jpeg().empty()) {
+    fprintf(stderr, "no corpus at %s\n", utf8(corpus_dir).c_str());
+    return 2;
+  }
+  return RUN_ALL_TESTS();
+}
