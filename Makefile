@@ -1,11 +1,12 @@
 # Entry points: `make run` converts a sample photograph, `make test` builds and runs every test
-# (plain and under AddressSanitizer + UndefinedBehaviorSanitizer).
+# (plain and under AddressSanitizer + UndefinedBehaviorSanitizer), `make test-cross` builds for
+# ARM and Windows and runs the tests there under qemu-user and wine.
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release -DBMPSEPIA_WERROR=ON
 
-.PHONY: all deps build test test-plain test-asan run clean format
+.PHONY: all deps build test test-plain test-asan test-cross run clean format
 
 all: build
 
@@ -28,6 +29,9 @@ test-asan: deps
 
 test: test-plain test-asan
 
+test-cross:
+	JOBS=$(JOBS) scripts/test-cross.sh
+
 run: build
 	@scripts/run-sample.sh $(BUILD)
 
@@ -35,4 +39,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) build-cross
