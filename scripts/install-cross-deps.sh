@@ -1,18 +1,14 @@
 #!/usr/bin/env bash
 # Installs what the cross builds need, when the machine lacks it: Debian's ARM cross compilers
 # and qemu-user, mingw-w64 and wine64, and the ARM builds of GoogleTest and libjpeg (the tests'
-# reference codec) from Debian's armhf and arm64 archives. With CROSS_WINE32=1 it also adds
-# wine's 32-bit half, which runs the 32-bit Windows tests; it pulls in some 150 i386 packages.
+# reference codec) from Debian's armhf and arm64 archives.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 foreign=(armhf arm64)
 packages=(crossbuild-essential-armhf crossbuild-essential-arm64 qemu-user g++-mingw-w64 wine
           wine64 libgtest-dev:armhf libjpeg62-turbo-dev:armhf libgtest-dev:arm64
           libjpeg62-turbo-dev:arm64)
-if [ "${CROSS_WINE32:-0}" = 1 ]; then
-  foreign+=(i386)
-  packages+=(wine32:i386)
-fi
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 added=0
@@ -24,7 +20,9 @@ for arch in "${foreign[@]}"; do
 done
 missing=()
 for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  # Once another architecture's build is installed too, only the qualified name is unambiguous.
+  dpkg -s "$p" >/dev/null 2>&1 || dpkg -s "$p:$(dpkg --print-architecture)" >/dev/null 2>&1 ||
+    missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && [ $added -eq 0 ] && exit 0
 echo "installing: ${missing[*]}"

@@ -4,7 +4,9 @@ set -euo pipefail
 packages=(cmake make g++ libgtest-dev libjpeg62-turbo-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  # Once another architecture's build is installed too, only the qualified name is unambiguous.
+  dpkg -s "$p" >/dev/null 2>&1 || dpkg -s "$p:$(dpkg --print-architecture)" >/dev/null 2>&1 ||
+    missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 sudo=""

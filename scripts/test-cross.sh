@@ -11,6 +11,10 @@ targets=(${CROSS_TARGETS:-arm-linux-gnueabihf aarch64-linux-gnu x86_64-w64-mingw
 scripts/install-cross-deps.sh
 mkdir -p "$root"
 export WINEPREFIX=$PWD/$root/wine
+if [ ! -d "$WINEPREFIX" ]; then
+  # Made once up front, so that tests running side by side do not each start making it.
+  WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot --init >/dev/null 2>&1 || true
+fi
 failed=()
 for target in "${targets[@]}"; do
   start=$SECONDS
