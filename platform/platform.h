@@ -9,6 +9,7 @@ struct PlatformFile;  // an open byte stream
 
 enum class SeekOrigin { start, end };
 
+// Paths are UTF-8; each system's file routines get them in the form they take.
 PlatformFile* platform_open(const char* path, const char* mode);  // null path or failure: null
 void platform_seek(PlatformFile* file, SeekOrigin origin);        // to offset 0 from origin
 int64_t platform_tell(PlatformFile* file);                        // -1 when it cannot tell
@@ -40,7 +41,7 @@ using NativePathChar = char;
 struct PendingFile {
   PlatformFile* stream;
   NativePathChar* temp_path;   // owned
-  NativePathChar* final_path;  // owned: the output path with symbolic links followed
+  NativePathChar* final_path;  // owned: the output path (on POSIX with symbolic links followed)
   int32_t mode;  // permissions to give the new file, or -1 to keep those it was created with
 };
 // False, with nothing created, when the path cannot be written as opening it would refuse.
