@@ -1,9 +1,10 @@
 // The exported entry point: load the JPEG file, decode it, write the BMP file.
 
+#include "bmpsepia.h"
+
 #include <cstdint>
 
 #include "bmp/bmp_writer.h"
-#include "bmpsepia.h"
 #include "entry/image.h"
 #include "jpeg/decoder.h"
 #include "platform/platform.h"
@@ -39,8 +40,9 @@ LoadResult load_file(const char* path, Input* input) {
     platform_close(file);
     return LoadResult::cannot_open;
   }
-  input->bytes = size > INT32_MAX ? nullptr
-                                  : static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(size)));
+  input->bytes = size > INT32_MAX
+                     ? nullptr
+                     : static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(size)));
   if (input->bytes == nullptr) {
     platform_close(file);
     return LoadResult::cannot_hold;
@@ -89,6 +91,7 @@ const uint8_t* image_pixels() { return decoder.rgb_image; }
 int32_t image_width() { return decoder.width; }
 int32_t image_height() { return decoder.height; }
 
-extern "C" BMPSEPIA_API int BMPSepia(const bmpsepia_char* jpeg_path, const bmpsepia_char* bmp_path) {
+extern "C" BMPSEPIA_API int BMPSepia(const bmpsepia_char* jpeg_path,
+                                     const bmpsepia_char* bmp_path) {
   return convert(jpeg_path, bmp_path);
 }

@@ -18,16 +18,16 @@ struct HuffmanEntry {
 
 struct ComponentPlane {
   int32_t id;
-  int32_t h_samp;        // 1, 2, 4 or 8
+  int32_t h_samp;  // 1, 2, 4 or 8
   int32_t v_samp;
-  int32_t plane_width;   // samples of the visible area
+  int32_t plane_width;  // samples of the visible area
   int32_t plane_height;
-  int32_t stride;        // bytes from one row of `samples` to the next
-  int32_t quant_index;   // 0..3
-  int32_t ac_table;      // 2 or 3: index into huffman_lookup
-  int32_t dc_table;      // 0 or 1
+  int32_t stride;       // bytes from one row of `samples` to the next
+  int32_t quant_index;  // 0..3
+  int32_t ac_table;     // 2 or 3: index into huffman_lookup
+  int32_t dc_table;     // 0 or 1
   int32_t dc_predictor;
-  uint8_t* samples;      // owned
+  uint8_t* samples;  // owned
 };
 
 // What the pixels of a three-component frame stand for.

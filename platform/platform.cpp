@@ -70,8 +70,7 @@ int create_temp_beside(const char* final_path, char** temp_path) {
   for (int32_t attempt = 0; attempt < 100; ++attempt) {
     const uint32_t salt = static_cast<uint32_t>(getpid()) * 2654435761u ^
                           static_cast<uint32_t>(time(nullptr)) ^ (++counter * 40503u);
-    snprintf(name, bytes, "%.*s.%s.%08x.tmp", static_cast<int>(dir_length), final_path, base,
-             salt);
+    snprintf(name, bytes, "%.*s.%s.%08x.tmp", static_cast<int>(dir_length), final_path, base, salt);
     const int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       *temp_path = name;
