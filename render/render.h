@@ -12,7 +12,7 @@ void convert_image();
 
 // Recolours one red, green, blue pixel in place: green becomes the mean of the three, red the
 // mean raised by 46 and blue the mean lowered by 46, each held to 0..255.
-inline uint8_t* sepia_tone(uint8_t* pixel) {
+constexpr uint8_t* sepia_tone(uint8_t* pixel) {
   const int32_t grey = (pixel[0] + pixel[1] + pixel[2]) / 3;
   pixel[0] = static_cast<uint8_t>(clip_byte(grey + 46));
   pixel[1] = static_cast<uint8_t>(clip_byte(grey));

@@ -222,3 +222,40 @@ TEST(ConvertImage, GreyBecomesSepiaOfEqualChannels) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every channel sum an RGB frame can have gives the tone of sepia_tone.
+TEST(ConvertImage, ToneOfEveryChannelSum) {
+  reset_decoder();
+  constexpr int32_t width = 766;
+  std::vector<uint8_t> planes[3];
+  for (auto& plane : planes) plane.resize(width);
+  for (int32_t sum = 0; sum < width; ++sum) {
+    const int32_t red = sum < 255 ? sum : 255;
+    const int32_t green = sum - red < 255 ? sum - red : 255;
+    planes[0][sum] = static_cast<uint8_t>(red);
+    planes[1][sum] = static_cast<uint8_t>(green);
+    planes[2][sum] = static_cast<uint8_t>(sum - red - green);
+  }
+  std::vector<uint8_t> out(width * 3);
+  decoder.width = width;
+  decoder.height = 1;
+  decoder.component_count = 3;
+  decoder.adobe_seen = true;  // transform 0: red, green, blue
+  for (int i = 0; i < 3; ++i) {
+    decoder.components[i] = ComponentPlane{i, 1, 1, width, 1, width, 0, 2, 0, 0, planes[i].data()};
+  }
+  decoder.rgb_image = out.data();
+  convert_image();
+  for (int32_t sum = 0; sum < width; ++sum) {
+    SCOPED_TRACE(sum);
+    uint8_t want[3] = {planes[0][sum], planes[1][sum], planes[2][sum]};
+    sepia_tone(want);
+    ASSERT_EQ((Rgb{out[3 * sum], out[3 * sum + 1], out[3 * sum + 2]}),
+              (Rgb{want[0], want[1], want[2]}));
+  }
+  reset_decoder();
+}
+
+}  // namespace
