@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "common/integer.h"
+
 constexpr int32_t status_running = 0;  // also: finished without error
 constexpr int32_t status_failed = 1;
 constexpr int32_t status_scan_done = 2;
@@ -50,7 +52,7 @@ struct DecoderState {
   int32_t quant_defined_mask;
   uint8_t quant_tables[4][64];
   HuffmanEntry huffman_lookup[4][65536];
-  uint32_t bit_buffer;
+  uint64_t bit_buffer;  // bits fetched and not yet consumed, the newest lowest
   int32_t bit_count;
   int32_t coefficients[64];
   int32_t restart_interval;
@@ -91,3 +93,10 @@ extern const uint8_t zigzag_order[64];
 // Inverse DCT.
 void idct_row(int32_t* row);
 void idct_column(const int32_t* column, uint8_t* dest, int32_t stride);
+
+// The sample of a column whose row-pass results are c0 and seven zeros. (c0 + 32) wraps as the
+// column pass's arithmetic does.
+inline uint8_t column_shortcut_value(int32_t c0) {
+  const auto rounded = static_cast<int32_t>(static_cast<uint32_t>(c0) + 32);
+  return static_cast<uint8_t>(clip_byte((rounded >> 6) + 128));
+}

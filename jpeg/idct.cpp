@@ -74,7 +74,7 @@ void idct_column(const int32_t* column, uint8_t* dest, int32_t stride) {
   u32 c[8];
   load(column, 8, c);
   if ((c[1] | c[2] | c[3] | c[5] | c[6] | c[7]) == 0 && (c[4] << 8) == 0) {
-    const auto value = static_cast<uint8_t>(clip_byte(sar(c[0] + 32, 6) + 128));
+    const uint8_t value = column_shortcut_value(static_cast<int32_t>(c[0]));
     for (int32_t k = 0; k < 8; ++k) dest[k * stride] = value;
     return;
   }
