@@ -8,6 +8,7 @@
 #include "entry/image.h"
 #include "jpeg/decoder.h"
 #include "platform/platform.h"
+#include "render/render.h"
 
 namespace {
 
@@ -23,6 +24,8 @@ char* narrow_path(const bmpsepia_char* wide) {
   platform_wide_to_narrow(units, narrow, capacity);
   return narrow;
 }
+
+void render_bgr_row(const void*, int32_t y, uint8_t* bgr) { render_row(y, ChannelOrder::bgr, bgr); }
 
 struct Input {
   uint8_t* bytes;  // owned
@@ -68,18 +71,18 @@ int32_t convert(const bmpsepia_char* jpeg_path, const bmpsepia_char* bmp_path) {
     return BMPSEPIA_FAILED;
   }
   reset_decoder();
-  const int32_t decoded = decode_jpeg(input.bytes, input.size);
+  // The picture is rendered row by row straight into the file, never whole in memory.
+  const int32_t decoded = decode_jpeg_rows(input.bytes, input.size);
   platform_release(input.bytes);
   if (decoded != 0) {
     release_decoder();
     emit_message("Error decoding jpg. Please try again...");
     return BMPSEPIA_FAILED;
   }
-  const uint8_t* pixels = image_pixels();
   const int32_t height = image_height();
   const int32_t width = image_width();
   char* out_path = narrow_path(bmp_path);
-  const bool written = write_bmp(out_path, width, height, pixels);
+  const bool written = write_bmp_rows(out_path, width, height, render_bgr_row, nullptr);
   platform_release(out_path);
   release_decoder();
   return written ? BMPSEPIA_CONVERTED : BMPSEPIA_FAILED;

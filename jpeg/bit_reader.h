@@ -8,7 +8,9 @@
 // one byte at a time would: so a marker is met, and a failure recorded, at the same point of
 // the stream, whatever was fetched ahead.
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "jpeg/decoder.h"
 
@@ -66,6 +68,22 @@ inline void refill_step(BitReader& r) {
 // adds at most 16 bits and runs only while fewer than n are held, so `count` stays within 64.
 inline void need_bits(BitReader& r, int32_t n) {
   if (r.count >= n) return;
+  if (r.bytes_left >= 8) {
+    uint64_t word;
+    memcpy(&word, r.cursor, sizeof word);
+    if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+    // Seven bytes at most, so that no shift reaches 64; none of the eight may be 0xFF.
+    const uint64_t ones = 0x0101010101010101u;
+    const uint64_t inverted = ~word;
+    if (((inverted - ones) & ~inverted & (ones << 7)) == 0) {
+      const int32_t take = r.count > 8 ? (64 - r.count) >> 3 : 7;
+      r.buffer = r.buffer << (8 * take) | word >> (64 - 8 * take);
+      r.cursor += take;
+      r.bytes_left -= take;
+      r.count += 8 * take;
+      return;
+    }
+  }
   while (r.count <= 56 && r.bytes_left > 0 && *r.cursor != 0xFF) {
     r.buffer = r.buffer << 8 | *r.cursor++;
     --r.bytes_left;
@@ -91,26 +109,30 @@ inline void build_fast_table(const HuffmanEntry* full, HuffmanEntry* fast) {
   }
 }
 
+struct HuffmanValue {
+  int32_t value;
+  uint8_t symbol;
+  bool found;  // false: no code begins with these bits; nothing was consumed
+};
+
 // Decodes one code and its extra bits into a signed value (EXTEND: extra bits that start with 0
-// stand for negative values). The symbol goes to `symbol` when it is given.
-inline int32_t read_huffman(BitReader& r, const HuffmanEntry* fast, const HuffmanEntry* full,
-                            uint8_t* symbol) {
+// stand for negative values).
+inline HuffmanValue read_huffman(BitReader& r, const HuffmanEntry* fast, const HuffmanEntry* full) {
   need_bits(r, 16);
   const uint32_t bits = peek_bits(r, 16);
   HuffmanEntry entry = fast[bits >> (16 - fast_bits)];
   if (entry.code_length == 0) entry = full[bits];
   if (entry.code_length == 0) {
     r.failed = true;
-    return 0;
+    return HuffmanValue{0, 0, false};
   }
   r.count -= entry.code_length;
-  if (symbol != nullptr) *symbol = entry.symbol;
   const int32_t s = entry.symbol & 0x0F;
-  if (s == 0) return 0;
+  if (s == 0) return HuffmanValue{0, entry.symbol, true};
   need_bits(r, s);
   const auto v = static_cast<int32_t>(peek_bits(r, s));
   r.count -= s;
-  return v < (1 << (s - 1)) ? v - (1 << s) + 1 : v;
+  return HuffmanValue{v < (1 << (s - 1)) ? v - (1 << s) + 1 : v, entry.symbol, true};
 }
 
 // The reader's operations on the decoder's record, one call at a time.
@@ -140,7 +162,8 @@ inline int32_t decode_huffman(const HuffmanEntry* table, uint8_t* symbol) {
   HuffmanEntry fast[1 << fast_bits];
   build_fast_table(table, fast);
   BitReader r = load_bit_reader();
-  const int32_t v = read_huffman(r, fast, table, symbol);
+  const HuffmanValue v = read_huffman(r, fast, table);
   store_bit_reader(r);
-  return v;
+  if (v.found && symbol != nullptr) *symbol = v.symbol;
+  return v.value;
 }

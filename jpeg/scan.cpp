@@ -2,6 +2,7 @@
 // from Huffman codes to samples in its plane.
 
 #include <cstdint>
+#include <cstring>
 
 #include "common/integer.h"
 #include "jpeg/bit_reader.h"
@@ -62,46 +63,48 @@ void read_restart_marker(BitReader& r, int32_t index) {
 
 // Fills the 8x8 block at `dest` with one value.
 void fill_block(uint8_t* dest, int32_t stride, uint8_t value) {
-  for (int32_t y = 0; y < 8; ++y, dest += stride) {
-    for (int32_t x = 0; x < 8; ++x) dest[x] = value;
-  }
+  for (int32_t y = 0; y < 8; ++y, dest += stride) memset(dest, value, 8);
 }
 
-void decode_block_from(BitReader& r, const ScanTables& tables, ComponentPlane* component,
-                       uint8_t* dest) {
+// Reads one block's codes into `coefficients`, dequantised, in natural order. Returns the rows
+// that may hold a non-zero coefficient (bit r for row r).
+inline uint32_t read_coefficients(BitReader& r, const ScanTables& tables,
+                                  ComponentPlane& component) {
   int32_t* coefficients = decoder.coefficients;
   platform_fill(coefficients, sizeof decoder.coefficients);
-  const uint8_t* quant = decoder.quant_tables[component->quant_index];
-  const int32_t dc_index = component->dc_table;
-  const int32_t dc =
-      read_huffman(r, tables.fast[dc_index], decoder.huffman_lookup[dc_index], nullptr);
-  component->dc_predictor = wrap_add(component->dc_predictor, dc);
-  coefficients[0] = wrap_mul(component->dc_predictor, quant[0]);
-  const int32_t ac_index = component->ac_table;
-  const HuffmanEntry* ac_fast = tables.fast[ac_index];
-  const HuffmanEntry* ac_full = decoder.huffman_lookup[ac_index];
-  uint32_t rows_used = 1;  // bit r: row r may hold a non-zero coefficient
-  uint8_t symbol = 0;
-  for (int32_t k = 0; k < 63;) {
-    const int32_t v = read_huffman(r, ac_fast, ac_full, &symbol);
-    if (symbol == 0) break;  // end of block
-    if ((symbol & 0x0F) == 0 && symbol != 0xF0) {
+  const uint8_t* quant = decoder.quant_tables[component.quant_index];
+  const int32_t dc_index = component.dc_table;
+  const HuffmanValue dc = read_huffman(r, tables.fast[dc_index], decoder.huffman_lookup[dc_index]);
+  component.dc_predictor = wrap_add(component.dc_predictor, dc.value);
+  coefficients[0] = wrap_mul(component.dc_predictor, quant[0]);
+  const HuffmanEntry* ac_fast = tables.fast[component.ac_table];
+  const HuffmanEntry* ac_full = decoder.huffman_lookup[component.ac_table];
+  uint32_t rows_used = 1;
+  for (int32_t k = 0; k < 63 && !r.failed;) {
+    const HuffmanValue ac = read_huffman(r, ac_fast, ac_full);
+    if (ac.symbol == 0) break;  // end of block, or no code found
+    if ((ac.symbol & 0x0F) == 0 && ac.symbol != 0xF0) {
       r.failed = true;
-      return;
+      break;
     }
-    k += (symbol >> 4) + 1;
+    k += (ac.symbol >> 4) + 1;
     if (k > 63) {
       r.failed = true;
-      return;
+      break;
     }
     const int32_t natural = zigzag_order[k];
-    coefficients[natural] = v * quant[k];
+    coefficients[natural] = ac.value * quant[k];
     rows_used |= 1u << (natural >> 3);
   }
-  const int32_t stride = component->stride;
+  return rows_used;
+}
+
+// Runs the inverse DCT of `coefficients` into the block at `dest`.
+inline void transform_block(uint32_t rows_used, int32_t stride, uint8_t* dest) {
+  int32_t* coefficients = decoder.coefficients;
   if (rows_used == 1) {
-    // Row 0 alone: every row pass but the first sees zeros and gives zeros, so every column
-    // pass takes its shortcut on the first row's value. With the DC alone that is one value.
+    // Row 0 alone: every other row pass sees zeros and gives zeros, so every column pass takes
+    // its shortcut on the first row's value. With the DC alone that is one value.
     idct_row(coefficients);
     bool flat = true;
     for (int32_t j = 1; j < 8; ++j) flat = flat && coefficients[j] == coefficients[0];
@@ -109,17 +112,27 @@ void decode_block_from(BitReader& r, const ScanTables& tables, ComponentPlane* c
       fill_block(dest, stride, column_shortcut_value(coefficients[0]));
       return;
     }
-    for (int32_t j = 0; j < 8; ++j) {
-      const uint8_t value = column_shortcut_value(coefficients[j]);
-      for (int32_t y = 0; y < 8; ++y) dest[y * stride + j] = value;
-    }
+    uint8_t row[8];
+    for (int32_t j = 0; j < 8; ++j) row[j] = column_shortcut_value(coefficients[j]);
+    for (int32_t y = 0; y < 8; ++y) memcpy(dest + y * stride, row, 8);
     return;
   }
   // Rows that hold only zeros would come out as zeros.
   for (int32_t row = 0; row < 8; ++row) {
     if ((rows_used >> row & 1) != 0) idct_row(coefficients + 8 * row);
   }
-  for (int32_t j = 0; j < 8; ++j) idct_column(coefficients + j, dest + j, stride);
+  idct_columns(coefficients, dest, stride);
+}
+
+// Decodes one block. The reader is held in locals for the block: plane stores (bytes, which may
+// alias anything) would otherwise send it back to memory after each one.
+void decode_block_from(BitReader& reader, const ScanTables& tables, ComponentPlane* component,
+                       uint8_t* dest) {
+  BitReader r = reader;
+  const uint32_t rows_used = read_coefficients(r, tables, *component);
+  reader = r;
+  // After a failure the scan stops and the plane's samples no longer matter.
+  if (!r.failed) transform_block(rows_used, component->stride, dest);
 }
 
 struct McuGeometry {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "render/render.h"
 
 namespace {
@@ -54,8 +55,8 @@ static_assert(tables.cb_blue[0] == -227 && tables.cb_blue[255] == 225);
 
 enum class Colour { ycbcr, rgb };
 
-// One pixel into `out`: red, green, blue, toned or not.
-template <Colour colour, bool tone>
+// One pixel into `out`: red, green, blue (or blue, green, red), toned or not.
+template <Colour colour, bool tone, ChannelOrder order>
 inline void put_pixel(uint8_t* out, int32_t c0, int32_t red_offset, int32_t green_offset,
                       int32_t blue_offset, int32_t c1, int32_t c2) {
   int32_t red, green, blue;
@@ -69,65 +70,71 @@ inline void put_pixel(uint8_t* out, int32_t c0, int32_t red_offset, int32_t gree
     blue = c2;
   }
   if constexpr (tone) {
-    memcpy(out, tables.tone[red + green + blue], 3);
-  } else {
-    out[0] = static_cast<uint8_t>(red);
-    out[1] = static_cast<uint8_t>(green);
-    out[2] = static_cast<uint8_t>(blue);
+    const uint8_t* toned = tables.tone[red + green + blue];
+    red = toned[0];
+    green = toned[1];
+    blue = toned[2];
   }
+  constexpr int32_t first = order == ChannelOrder::rgb ? 0 : 2;
+  out[first] = static_cast<uint8_t>(red);
+  out[1] = static_cast<uint8_t>(green);
+  out[2 - first] = static_cast<uint8_t>(blue);
 }
 
-// Converts every row; the chroma planes (1 and 2) are read at (x >> xs, y >> ys).
-template <Colour colour, bool tone, int32_t xs, int32_t ys>
-void convert_rows() {
+// One row; the chroma planes (1 and 2) are read at (x >> xs, y >> ys).
+template <Colour colour, bool tone, ChannelOrder order, int32_t xs, int32_t ys>
+void colour_row(int32_t y, uint8_t* out) {
   const ComponentPlane* planes = decoder.components;
   const int32_t width = decoder.width;
-  uint8_t* out = decoder.rgb_image;
-  for (int32_t y = 0; y < decoder.height; ++y) {
-    const uint8_t* row0 = planes[0].samples + y * planes[0].stride;
-    const uint8_t* row1 = planes[1].samples + (y >> ys) * planes[1].stride;
-    const uint8_t* row2 = planes[2].samples + (y >> ys) * planes[2].stride;
-    for (int32_t x = 0; x < width; x += 1 << xs) {
-      const int32_t c1 = row1[x >> xs];
-      const int32_t c2 = row2[x >> xs];
-      int32_t red_offset = 0, green_offset = 0, blue_offset = 0;
-      if constexpr (colour == Colour::ycbcr) {
-        red_offset = tables.cr_red[c2];
-        green_offset = (tables.cb_green[c1] + tables.cr_green[c2]) >> 8;
-        blue_offset = tables.cb_blue[c1];
-      }
-      put_pixel<colour, tone>(out, row0[x], red_offset, green_offset, blue_offset, c1, c2);
+  const uint8_t* row0 = planes[0].samples + y * planes[0].stride;
+  const uint8_t* row1 = planes[1].samples + (y >> ys) * planes[1].stride;
+  const uint8_t* row2 = planes[2].samples + (y >> ys) * planes[2].stride;
+  for (int32_t x = 0; x < width; x += 1 << xs) {
+    const int32_t c1 = row1[x >> xs];
+    const int32_t c2 = row2[x >> xs];
+    int32_t red_offset = 0, green_offset = 0, blue_offset = 0;
+    if constexpr (colour == Colour::ycbcr) {
+      red_offset = tables.cr_red[c2];
+      green_offset = (tables.cb_green[c1] + tables.cr_green[c2]) >> 8;
+      blue_offset = tables.cb_blue[c1];
+    }
+    put_pixel<colour, tone, order>(out, row0[x], red_offset, green_offset, blue_offset, c1, c2);
+    out += 3;
+    if constexpr (xs == 1) {
+      if (x + 1 == width) break;
+      put_pixel<colour, tone, order>(out, row0[x + 1], red_offset, green_offset, blue_offset, c1,
+                                     c2);
       out += 3;
-      if constexpr (xs == 1) {
-        if (x + 1 == width) break;
-        put_pixel<colour, tone>(out, row0[x + 1], red_offset, green_offset, blue_offset, c1, c2);
-        out += 3;
-      }
     }
   }
 }
 
-template <Colour colour, bool tone>
-void convert_colour(int32_t xs, int32_t ys) {
-  if (xs == 0 && ys == 0) convert_rows<colour, tone, 0, 0>();
-  if (xs == 1 && ys == 0) convert_rows<colour, tone, 1, 0>();
-  if (xs == 0 && ys == 1) convert_rows<colour, tone, 0, 1>();
-  if (xs == 1 && ys == 1) convert_rows<colour, tone, 1, 1>();
+template <bool tone, ChannelOrder order>
+void grey_row(int32_t y, uint8_t* out) {
+  const ComponentPlane& plane = decoder.components[0];
+  const uint8_t* row = plane.samples + y * plane.stride;
+  for (const uint8_t* end = row + decoder.width; row != end; ++row, out += 3) {
+    put_pixel<Colour::rgb, tone, order>(out, *row, 0, 0, 0, *row, *row);
+  }
 }
 
-template <bool tone>
-void convert_grey() {
-  const ComponentPlane& plane = decoder.components[0];
-  uint8_t* out = decoder.rgb_image;
-  for (int32_t y = 0; y < decoder.height; ++y) {
-    const uint8_t* row = plane.samples + y * plane.stride;
-    for (const uint8_t* end = row + decoder.width; row != end; ++row, out += 3) {
-      if constexpr (tone) {
-        memcpy(out, tables.tone[3 * *row], 3);
-      } else {
-        out[0] = out[1] = out[2] = *row;
-      }
-    }
+template <Colour colour, bool tone, ChannelOrder order>
+void colour_row(int32_t y, uint8_t* out) {
+  const RenderPlan& plan = decoder.render_plan;
+  if (plan.chroma_xs == 0 && plan.chroma_ys == 0) colour_row<colour, tone, order, 0, 0>(y, out);
+  if (plan.chroma_xs == 1 && plan.chroma_ys == 0) colour_row<colour, tone, order, 1, 0>(y, out);
+  if (plan.chroma_xs == 0 && plan.chroma_ys == 1) colour_row<colour, tone, order, 0, 1>(y, out);
+  if (plan.chroma_xs == 1 && plan.chroma_ys == 1) colour_row<colour, tone, order, 1, 1>(y, out);
+}
+
+template <bool tone, ChannelOrder order>
+void any_row(int32_t y, uint8_t* out) {
+  if (decoder.component_count == 1) {
+    grey_row<tone, order>(y, out);
+  } else if (decoder.render_plan.rgb_samples) {
+    colour_row<Colour::rgb, tone, order>(y, out);
+  } else {
+    colour_row<Colour::ycbcr, tone, order>(y, out);
   }
 }
 
@@ -154,39 +161,57 @@ bool covers_image(const ComponentPlane& plane) {
 
 }  // namespace
 
-void convert_image() {
+void prepare_planes() {
   const int32_t count = decoder.component_count;
+  RenderPlan& plan = decoder.render_plan;
+  plan = RenderPlan{0, 0, count == max_components && frame_is_rgb()};
   // Chroma planes that share a shortfall of at most two each way are read in place; any other
   // plane that falls short is enlarged.
-  int32_t xs = 0;
-  int32_t ys = 0;
   if (count == max_components) {
     const ComponentPlane* p = decoder.components;
-    xs = shortfall(p[1].plane_width, decoder.width);
-    ys = shortfall(p[1].plane_height, decoder.height);
-    const bool in_place = covers_image(p[0]) && xs <= 1 && ys <= 1 &&
-                          xs == shortfall(p[2].plane_width, decoder.width) &&
-                          ys == shortfall(p[2].plane_height, decoder.height);
-    if (!in_place) xs = ys = 0;
+    const int32_t xs = shortfall(p[1].plane_width, decoder.width);
+    const int32_t ys = shortfall(p[1].plane_height, decoder.height);
+    if (covers_image(p[0]) && xs <= 1 && ys <= 1 &&
+        xs == shortfall(p[2].plane_width, decoder.width) &&
+        ys == shortfall(p[2].plane_height, decoder.height)) {
+      plan.chroma_xs = xs;
+      plan.chroma_ys = ys;
+    }
   }
   for (int32_t i = 0; i < count; ++i) {
     ComponentPlane* plane = &decoder.components[i];
-    if (i > 0 && (xs | ys) != 0) continue;
+    if (i > 0 && (plan.chroma_xs | plan.chroma_ys) != 0) continue;
     if (!covers_image(*plane)) upsample_plane(plane);
     if (!covers_image(*plane)) {
       fail();
       return;
     }
   }
+}
+
+void render_row(int32_t y, ChannelOrder order, uint8_t* out) {
   const bool tone = !decoder.plain_colour;
-  if (count == 1) {
-    tone ? convert_grey<true>() : convert_grey<false>();
-  } else if (count == max_components) {
-    if (frame_is_rgb()) {
-      tone ? convert_colour<Colour::rgb, true>(xs, ys) : convert_colour<Colour::rgb, false>(xs, ys);
-    } else {
-      tone ? convert_colour<Colour::ycbcr, true>(xs, ys)
-           : convert_colour<Colour::ycbcr, false>(xs, ys);
+  if (order == ChannelOrder::rgb) {
+    tone ? any_row<true, ChannelOrder::rgb>(y, out) : any_row<false, ChannelOrder::rgb>(y, out);
+  } else {
+    tone ? any_row<true, ChannelOrder::bgr>(y, out) : any_row<false, ChannelOrder::bgr>(y, out);
+  }
+}
+
+void convert_image() {
+  prepare_planes();
+  if (decoder.status != status_running) return;
+  // The frame header bounded width x height x 3 by INT32_MAX.
+  const size_t row_bytes = size_t{static_cast<uint32_t>(decoder.width)} * 3;
+  if (decoder.rgb_image == nullptr) {
+    decoder.rgb_image =
+        static_cast<uint8_t*>(platform_allocate(row_bytes * static_cast<size_t>(decoder.height)));
+    if (decoder.rgb_image == nullptr) {
+      fail();
+      return;
     }
+  }
+  for (int32_t y = 0; y < decoder.height; ++y) {
+    render_row(y, ChannelOrder::rgb, decoder.rgb_image + static_cast<size_t>(y) * row_bytes);
   }
 }

@@ -8,6 +8,17 @@
 #include "jpeg/decoder.h"
 
 void upsample_plane(ComponentPlane* plane);
+
+// Makes every plane readable at image coordinates: chroma planes subsampled by two are read in
+// place, and any other plane that falls short is enlarged. Sets `status` on failure.
+void prepare_planes();
+
+enum class ChannelOrder { rgb, bgr };
+
+// Renders picture row y (0 the top) of the prepared planes as `width` pixels of 3 bytes.
+void render_row(int32_t y, ChannelOrder order, uint8_t* out);
+
+// Prepares the planes and renders every row into `rgb_image`.
 void convert_image();
 
 // Recolours one red, green, blue pixel in place: green becomes the mean of the three, red the

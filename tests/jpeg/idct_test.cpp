@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "jpeg/decoder.h"
@@ -113,6 +114,40 @@ TEST(Idct, ExtremeCoefficientsWrapAndClampWithoutFailing) {
   uint8_t out[8 * 8];
   idct_column(column, out, 8);
   EXPECT_EQ(out[0], 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The eight-lane column pass gives the bits of eight single column passes, shortcuts and
+// wrap-around included.
+TEST(Idct, EightColumnsAtOnceMatchOneAtATime) {
+  uint32_t state = 12345;
+  auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return state;
+  };
+  for (int trial = 0; trial < 2000; ++trial) {
+    SCOPED_TRACE(trial);
+    int32_t c[64];
+    for (int i = 0; i < 64; ++i) {
+      const uint32_t r = next();
+      // Mostly zeros and small values; now and then anything at all.
+      c[i] = (r & 3) != 0      ? 0
+             : (r & 0x30) != 0 ? static_cast<int32_t>(r >> 20) - 2048
+                               : static_cast<int32_t>(next());
+    }
+    if (trial % 3 == 0) {
+      for (int i = 8; i < 64; ++i) c[i] = (i % 8 == 4 && trial % 2 == 0) ? 0x1000000 : 0;
+    }
+    uint8_t one_at_a_time[8 * 11];
+    uint8_t all_at_once[8 * 11];
+    for (int i = 0; i < 8 * 11; ++i) one_at_a_time[i] = all_at_once[i] = 0x5A;
+    for (int j = 0; j < 8; ++j) idct_column(c + j, one_at_a_time + j, 11);
+    idct_columns(c, all_at_once, 11);
+    ASSERT_EQ(0, memcmp(one_at_a_time, all_at_once, sizeof all_at_once));
+  }
 }
 
 }  // namespace

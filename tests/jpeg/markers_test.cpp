@@ -226,7 +226,6 @@ TEST(FrameHeader, Geometry) {
       EXPECT_EQ(decoder.components[i].stride, c.strides[i]);
       EXPECT_NE(decoder.components[i].samples, nullptr);
     }
-    EXPECT_NE(decoder.rgb_image, nullptr);
     release_decoder();
   }
 }
@@ -234,9 +233,9 @@ TEST(FrameHeader, Geometry) {
 TEST(DecodeJpeg, SecondDecodeFreesWhatTheFirstLeft) {
   const Bytes8 bytes = file({frame(64, 64, colour_420)});
   decode(bytes);
-  EXPECT_EQ(platform_live_allocations(), 4);
+  EXPECT_EQ(platform_live_allocations(), 3);  // three planes; no picture until it is rendered
   decode(bytes);
-  EXPECT_EQ(platform_live_allocations(), 4);
+  EXPECT_EQ(platform_live_allocations(), 3);  // three planes; no picture until it is rendered
   release_decoder();
   EXPECT_EQ(platform_live_allocations(), 0);
 }
