@@ -128,17 +128,18 @@ class Parser {
 ParsedArguments Parser::run() {
   std::vector<std::string> operands;
   bool options_ended = false;
+  // Reading goes on past an error, so that a --help further on is still seen.
   bool ok = true;
-  while (next < args.size() && ok) {
+  while (next < args.size()) {
     const std::string& arg = args[next++];
     if (options_ended || arg.size() < 2 || arg[0] != '-') {
       operands.push_back(arg);
     } else if (arg == "--") {
       options_ended = true;
     } else if (arg[1] == '-') {
-      ok = long_option(arg);
+      ok = long_option(arg) && ok;
     } else {
-      ok = short_options(arg);
+      ok = short_options(arg) && ok;
     }
   }
   // Asking for help is never an error, whatever else is on the line.

@@ -18,8 +18,8 @@ class Reporter {
   Reporter(size_t total, bool progress, bool summary);
 
   void line(const std::string& text);  // one whole line, the progress line kept below it
-  void count(bool converted);  // shown by the next line or tick
-  void tick();  // redraws the progress line when it is due
+  void count(bool converted);          // shown by the next line or tick
+  void tick();                         // redraws the progress line when it is due
   void finish(bool interrupted);
 
   size_t converted() const { return converted_; }
