@@ -28,6 +28,9 @@ constexpr int timeout_seconds = 120;
   if (options.unprivileged && geteuid() == 0) {
     if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) _exit(126);
   }
+  for (const std::string& setting : options.environment) {
+    putenv(const_cast<char*>(setting.c_str()));
+  }
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);

@@ -18,6 +18,7 @@ struct RunOptions {
   std::string cwd;                           // empty: the test's own
   bool terminal = false;                     // standard output and error on a pseudo-terminal
   bool unprivileged = false;                 // when running as root, run as nobody instead
+  std::vector<std::string> environment;      // NAME=value settings added for the program
   std::function<void(pid_t)> while_running;  // called once the program has started
 };
 

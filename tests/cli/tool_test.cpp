@@ -52,10 +52,20 @@ RunOptions on_terminal(const std::string& cwd) {
   return options;
 }
 
-RunOptions as_nobody(const std::string& cwd) {
-  RunOptions options = in_folder(cwd);
+// The user nobody may not reach the build folder, so it runs a copy of the tool and library
+// in `folder`.
+ProgramRun run_as_nobody(const std::vector<std::string>& args, const std::string& folder) {
+  const std::string tool = folder + "/bmpsepia";
+  const std::string library = BMPSEPIA_LIBRARY;
+  write_file(tool, read_file(BMPSEPIA_TOOL));
+  write_file(folder + library.substr(library.rfind('/')), read_file(library));
+  chmod(tool.c_str(), 0755);
+  RunOptions options = in_folder(folder);
   options.unprivileged = true;
-  return options;
+  options.environment = {"LD_LIBRARY_PATH=" + folder};
+  std::vector<std::string> argv{tool};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_program(argv, options);
 }
 
 std::string digest_of(const std::string& path) { return sha256_hex(read_file(path)); }
@@ -199,7 +209,7 @@ TEST(Tool, UnusableOutputFolderIsToldOnceAndNothingConverted) {
     chmod(dir.path("in.jpg").c_str(), 0644);
     write_file(dir.path("plain.txt"), Bytes{'x'});
     ASSERT_EQ(mkdir(dir.path("locked").c_str(), 0555), 0);
-    const ProgramRun run = run_tool({"-o", c.folder, "in.jpg"}, as_nobody(dir.root()));
+    const ProgramRun run = run_as_nobody({"-o", c.folder, "in.jpg"}, dir.root());
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(lines_of(run.err).size(), 1u) << run.err;
     EXPECT_TRUE(run.err.starts_with(c.message)) << run.err;
