@@ -105,6 +105,9 @@ int main(int argc, char** argv) {
 
   WorkerEvents events;
   events.done = [&](size_t index, const Outcome& outcome) {
+    if (outcome.end_signal != 0 || outcome.end_status != 0) {
+      remove_partial_output(plan.jobs[index].output);
+    }
     reporter.count(outcome.converted);
     for (const std::string& line : outcome_lines(plan.jobs[index], outcome)) reporter.line(line);
     reporter.tick();

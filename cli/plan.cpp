@@ -264,3 +264,25 @@ std::string explain_output_failure(const std::string& path) {
   if (access(folder.c_str(), W_OK | X_OK) != 0) return strerror(errno);
   return "";
 }
+
+void remove_partial_output(const std::string& output) {
+  const size_t slash = output.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : output.substr(0, slash + 1);
+  std::string prefix(1, '.');
+  prefix.append(base_name(output)).push_back('.');
+  DIR* stream = opendir(folder.c_str());
+  if (stream == nullptr) return;
+  while (const dirent* entry = readdir(stream)) {
+    const std::string_view name = entry->d_name;
+    constexpr size_t hex_digits = 8;
+    if (name.size() != prefix.size() + hex_digits + 4 || !name.starts_with(prefix) ||
+        !name.ends_with(".tmp")) {
+      continue;
+    }
+    const std::string_view salt = name.substr(prefix.size(), hex_digits);
+    if (salt.find_first_not_of("0123456789abcdef") == std::string_view::npos) {
+      unlink(join_path(folder, name).c_str());
+    }
+  }
+  closedir(stream);
+}

@@ -24,6 +24,7 @@
 namespace {
 
 volatile sig_atomic_t stop_signal = 0;
+constexpr int32_t max_deaths_without_job = 16;
 
 extern "C" void on_stop(int number) {
   stop_signal = number;
@@ -95,7 +96,7 @@ class Pool {
     workers_.resize(static_cast<size_t>(count));
     for (Worker& worker : workers_) {
       if (!spawn(&worker)) break;
-      if (!assign(&worker)) retire(&worker);
+      give_work(&worker);
     }
     if (alive() == 0) fail_unstarted();
     while (alive() > 0) {
@@ -148,13 +149,19 @@ class Pool {
     return true;
   }
 
-  bool assign(Worker* worker) {
-    if (stop_signal != 0 || next_ == todo_.size()) return false;
+  // Hands the worker the next job, or ends it when there is none.
+  void give_work(Worker* worker) {
+    if (stop_signal != 0 || next_ == todo_.size()) {
+      retire(worker);
+      return;
+    }
     const auto index = static_cast<uint32_t>(todo_[next_]);
-    if (!send_all(worker->control, &index, sizeof index)) return false;
+    if (!send_all(worker->control, &index, sizeof index)) {
+      on_death(worker);  // the job stays for another worker
+      return;
+    }
     worker->job = static_cast<int64_t>(index);
     ++next_;
-    return true;
   }
 
   // Reads what the worker wrote on standard error so far; all of it once the worker is gone.
@@ -202,7 +209,7 @@ class Pool {
     const auto job = static_cast<size_t>(worker->job);
     worker->job = -1;
     events_.done(job, outcome);
-    if (!assign(worker)) retire(worker);
+    give_work(worker);
   }
 
   void on_death(Worker* worker) {
@@ -221,9 +228,12 @@ class Pool {
     const int64_t job = worker->job;
     *worker = Worker{};
     if (job >= 0) events_.done(static_cast<size_t>(job), outcome);
-    // One bad file must not stop the rest: replace the worker.
-    if (next_ < todo_.size() && stop_signal == 0 && spawn(worker) && !assign(worker)) {
-      retire(worker);
+    // One bad file must not stop the rest: replace the worker. Only deaths that took no job
+    // with them could repeat without end, so only those are limited.
+    deaths_without_job_ = job >= 0 ? 0 : deaths_without_job_ + 1;
+    if (deaths_without_job_ <= max_deaths_without_job && next_ < todo_.size() && stop_signal == 0 &&
+        spawn(worker)) {
+      give_work(worker);
     }
     if (alive() == 0) fail_unstarted();
   }
@@ -250,8 +260,9 @@ class Pool {
     if (stop_signal != 0) return;
     while (next_ < todo_.size()) {
       Outcome outcome;
-      outcome.messages = "cannot start a worker process: " +
-                         (spawn_error_.empty() ? std::string("out of resources") : spawn_error_) +
+      outcome.messages = "not converted: " +
+                         (spawn_error_.empty() ? std::string("the worker processes failed")
+                                               : "cannot start a worker: " + spawn_error_) +
                          "\n";
       outcome.end_status = -1;
       events_.done(todo_[next_++], outcome);
@@ -264,6 +275,7 @@ class Pool {
   std::vector<Worker> workers_;
   size_t next_ = 0;
   std::string spawn_error_;
+  int32_t deaths_without_job_ = 0;
 };
 
 }  // namespace

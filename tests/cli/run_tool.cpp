@@ -148,3 +148,17 @@ std::vector<pid_t> child_processes(pid_t parent) {
   closedir(proc);
   return children;
 }
+
+bool has_open_file_in(pid_t pid, const std::string& prefix) {
+  const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+  DIR* fds = opendir(folder.c_str());
+  if (fds == nullptr) return false;
+  bool found = false;
+  while (const dirent* entry = readdir(fds)) {
+    char target[4096];
+    const ssize_t n = readlink((folder + "/" + entry->d_name).c_str(), target, sizeof target);
+    if (n > 0 && std::string(target, static_cast<size_t>(n)).starts_with(prefix)) found = true;
+  }
+  closedir(fds);
+  return found;
+}

@@ -32,3 +32,5 @@ ProgramRun run_tool(const std::vector<std::string>& args, const RunOptions& opti
 
 // Process ids whose parent is `parent`.
 std::vector<pid_t> child_processes(pid_t parent);
+// Whether process `pid` has a file open whose path starts with `prefix`.
+bool has_open_file_in(pid_t pid, const std::string& prefix);

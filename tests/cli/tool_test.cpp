@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -148,6 +149,17 @@ TEST(Tool, RecursiveBatchKeepsTheFolderLayout) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(digest_of(dir.path("out/top.bmp")), expected_digest(good_files[0]));
   EXPECT_EQ(digest_of(dir.path("out/2019/summer/beach.bmp")), expected_digest(good_files[2]));
+}
+
+TEST(Tool, ABatchWithNothingToConvertFails) {
+  TempDir dir;
+  make_dir(dir.path("in"));
+  make_dir(dir.path("in/sub"));
+  copy_corpus(good_files[0], dir.path("in/sub/deeper.jpg"));
+  const ProgramRun run = run_tool({"-o", "out", "in"}, in_folder(dir.root()));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "bmpsepia: no JPEG files found (give -r to look in subfolders)\n");
+  EXPECT_FALSE(file_exists(dir.path("out")));
 }
 
 TEST(Tool, BadFilesAmongGoodOnesAreNamedAndTheGoodOnesWritten) {
@@ -394,18 +406,23 @@ TEST(Tool, AWorkerThatDiesCostsOnlyItsFile) {
   const int count = 8;
   for (int i = 0; i < count; ++i)
     copy_corpus(large_file, dir.path("in/" + std::to_string(i) + ".jpg"));
-  const auto kill_a_worker = [](pid_t tool) {
-    for (int tries = 0; tries < 5000; ++tries) {
-      const std::vector<pid_t> workers = child_processes(tool);
-      if (!workers.empty()) {
-        kill(workers[0], SIGKILL);
-        return;
+  // A worker with a file open in the output folder is in the middle of a conversion.
+  char* root = realpath(dir.root().c_str(), nullptr);
+  const std::string out_prefix = std::string(root) + "/out/";
+  free(root);
+  const auto kill_a_busy_worker = [&out_prefix](pid_t tool) {
+    for (int tries = 0; tries < 20000; ++tries) {
+      for (const pid_t worker : child_processes(tool)) {
+        if (has_open_file_in(worker, out_prefix)) {
+          kill(worker, SIGKILL);
+          return;
+        }
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   };
   const ProgramRun run =
-      run_tool({"-j", "2", "-o", "out", "in"}, in_folder(dir.root(), kill_a_worker));
+      run_tool({"-j", "2", "-o", "out", "in"}, in_folder(dir.root(), kill_a_busy_worker));
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(contains(run.err, ": not converted: the worker process was ended by signal 9"))
       << run.err;
