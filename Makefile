@@ -6,7 +6,7 @@ ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release -DBMPSEPIA_WERROR=ON
 
-.PHONY: all deps build test test-plain test-asan test-cross run clean format
+.PHONY: all deps build test test-plain test-asan test-cross run bench clean format
 
 all: build
 
@@ -34,6 +34,21 @@ test-cross:
 
 run: build
 	@scripts/run-sample.sh $(BUILD)
+
+# In-process and whole-process speed on 24-megapixel photographs tiled from the corpus.
+bench: deps
+	@scripts/install-deps.sh libbenchmark-dev libjpeg-turbo-progs imagemagick
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DBMPSEPIA_BENCH=ON >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+	@mkdir -p $(BUILD)/bench
+	@for s in 420 422 444; do \
+	  [ -f $(BUILD)/bench/photo_$$s.jpg ] || \
+	    $(BUILD)/bench/make_photo ../shared/corpus $(BUILD)/bench/photo_$$s.jpg $$s; \
+	done
+	$(BUILD)/bench/bench $(BUILD)/bench/photo_420.jpg $(BUILD)/bench/photo_422.jpg \
+	  $(BUILD)/bench/photo_444.jpg
+	scripts/bench_process.py $(BUILD) $(BUILD)/bench/photo_420.jpg $(BUILD)/bench/photo_422.jpg \
+	  $(BUILD)/bench/photo_444.jpg
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

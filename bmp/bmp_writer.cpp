@@ -12,30 +12,39 @@ namespace {
 
 int32_t row_padding(int32_t width) { return (4 - (width * 3) % 4) % 4; }
 
-// Writes the rows through a small buffer, so that no row or picture copy is allocated.
-bool write_rows(PlatformFile* file, int32_t width, int32_t height, const uint8_t* pixels) {
-  constexpr int32_t chunk_pixels = 4096;
-  uint8_t chunk[chunk_pixels * 3 + 3];
+// Rows are gathered into batches of about this many bytes, so that each write is large.
+constexpr int64_t batch_bytes = 256 * 1024;
+
+bool write_rows(PlatformFile* file, int32_t width, int32_t height, BmpRowSource source,
+                const void* context, uint8_t* batch, int32_t batch_rows) {
   const int32_t pad = row_padding(width);
-  const int64_t row_bytes = int64_t{width} * 3;
-  for (int32_t k = 0; k < height; ++k) {
-    const uint8_t* source = pixels + (height - 1 - k) * row_bytes;
-    for (int32_t x = 0; x < width;) {
-      const int32_t count = width - x < chunk_pixels ? width - x : chunk_pixels;
-      uint8_t* out = chunk;
-      for (const uint8_t* end = source + 3 * count; source != end; source += 3, out += 3) {
-        out[0] = source[2];
-        out[1] = source[1];
-        out[2] = source[0];
-      }
-      x += count;
-      if (x == width) {
-        for (int32_t i = 0; i < pad; ++i) *out++ = 0;
-      }
-      if (!platform_write(chunk, static_cast<size_t>(out - chunk), file)) return false;
+  const int64_t row_bytes = int64_t{width} * 3 + pad;
+  for (int32_t k = 0; k < height;) {
+    uint8_t* out = batch;
+    for (const int32_t end = k + batch_rows < height ? k + batch_rows : height; k < end; ++k) {
+      source(context, height - 1 - k, out);
+      out += row_bytes;
+      for (int32_t i = 0; i < pad; ++i) out[i - pad] = 0;
     }
+    if (!platform_write(batch, static_cast<size_t>(out - batch), file)) return false;
   }
   return true;
+}
+
+struct Picture {
+  const uint8_t* pixels;
+  int32_t width;
+};
+
+void copy_row_swapped(const void* context, int32_t y, uint8_t* bgr) {
+  const auto* picture = static_cast<const Picture*>(context);
+  const int64_t row_bytes = int64_t{picture->width} * 3;
+  const uint8_t* rgb = picture->pixels + y * row_bytes;
+  for (const uint8_t* end = rgb + row_bytes; rgb != end; rgb += 3, bgr += 3) {
+    bgr[0] = rgb[2];
+    bgr[1] = rgb[1];
+    bgr[2] = rgb[0];
+  }
 }
 
 }  // namespace
@@ -56,16 +65,29 @@ void build_bmp_header(int32_t width, int32_t height, uint8_t header[bmp_header_b
   write_le16(header + 28, 24);
 }
 
-bool write_bmp(const char* path, int32_t width, int32_t height, const uint8_t* pixels) {
+bool write_bmp_rows(const char* path, int32_t width, int32_t height, BmpRowSource source,
+                    const void* context) {
   uint8_t header[bmp_header_bytes];
   build_bmp_header(width, height, header);
+  const int64_t row_bytes = int64_t{width} * 3 + row_padding(width);
+  const int64_t fitting = row_bytes == 0 ? 1 : batch_bytes / row_bytes;
+  const auto batch_rows = static_cast<int32_t>(fitting < 1 ? 1 : fitting);
+  auto* batch =
+      static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(row_bytes * batch_rows)));
+  if (batch == nullptr) {
+    emit_message("Error writing the output file.");
+    return false;
+  }
   PendingFile pending;
   if (!platform_begin_replace(path, &pending)) {
+    platform_release(batch);
     emit_message("Error opening the output file.");
     return false;
   }
-  const bool written = platform_write(header, bmp_header_bytes, pending.stream) &&
-                       write_rows(pending.stream, width, height, pixels);
+  const bool written =
+      platform_write(header, bmp_header_bytes, pending.stream) &&
+      write_rows(pending.stream, width, height, source, context, batch, batch_rows);
+  platform_release(batch);
   if (!written) {
     platform_abort_replace(&pending);
     emit_message("Error writing the output file.");
@@ -76,4 +98,9 @@ bool write_bmp(const char* path, int32_t width, int32_t height, const uint8_t* p
     return false;
   }
   return true;
+}
+
+bool write_bmp(const char* path, int32_t width, int32_t height, const uint8_t* pixels) {
+  const Picture picture{pixels, width};
+  return write_bmp_rows(path, width, height, copy_row_swapped, &picture);
 }

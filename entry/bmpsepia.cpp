@@ -1,12 +1,14 @@
 // The exported entry point: load the JPEG file, decode it, write the BMP file.
 
+#include "bmpsepia.h"
+
 #include <cstdint>
 
 #include "bmp/bmp_writer.h"
-#include "bmpsepia.h"
 #include "entry/image.h"
 #include "jpeg/decoder.h"
 #include "platform/platform.h"
+#include "render/render.h"
 
 namespace {
 
@@ -22,6 +24,8 @@ char* narrow_path(const bmpsepia_char* wide) {
   platform_wide_to_narrow(units, narrow, capacity);
   return narrow;
 }
+
+void render_bgr_row(const void*, int32_t y, uint8_t* bgr) { render_row(y, ChannelOrder::bgr, bgr); }
 
 struct Input {
   uint8_t* bytes;  // owned
@@ -39,8 +43,9 @@ LoadResult load_file(const char* path, Input* input) {
     platform_close(file);
     return LoadResult::cannot_open;
   }
-  input->bytes = size > INT32_MAX ? nullptr
-                                  : static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(size)));
+  input->bytes = size > INT32_MAX
+                     ? nullptr
+                     : static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(size)));
   if (input->bytes == nullptr) {
     platform_close(file);
     return LoadResult::cannot_hold;
@@ -66,18 +71,18 @@ int32_t convert(const bmpsepia_char* jpeg_path, const bmpsepia_char* bmp_path) {
     return BMPSEPIA_FAILED;
   }
   reset_decoder();
-  const int32_t decoded = decode_jpeg(input.bytes, input.size);
+  // The picture is rendered row by row straight into the file, never whole in memory.
+  const int32_t decoded = decode_jpeg_rows(input.bytes, input.size);
   platform_release(input.bytes);
   if (decoded != 0) {
     release_decoder();
     emit_message("Error decoding jpg. Please try again...");
     return BMPSEPIA_FAILED;
   }
-  const uint8_t* pixels = image_pixels();
   const int32_t height = image_height();
   const int32_t width = image_width();
   char* out_path = narrow_path(bmp_path);
-  const bool written = write_bmp(out_path, width, height, pixels);
+  const bool written = write_bmp_rows(out_path, width, height, render_bgr_row, nullptr);
   platform_release(out_path);
   release_decoder();
   return written ? BMPSEPIA_CONVERTED : BMPSEPIA_FAILED;
@@ -89,6 +94,7 @@ const uint8_t* image_pixels() { return decoder.rgb_image; }
 int32_t image_width() { return decoder.width; }
 int32_t image_height() { return decoder.height; }
 
-extern "C" BMPSEPIA_API int BMPSepia(const bmpsepia_char* jpeg_path, const bmpsepia_char* bmp_path) {
+extern "C" BMPSEPIA_API int BMPSepia(const bmpsepia_char* jpeg_path,
+                                     const bmpsepia_char* bmp_path) {
   return convert(jpeg_path, bmp_path);
 }

@@ -1,53 +1,155 @@
 #pragma once
 // The entropy-coded data as a stream of bits, most significant first: byte stuffing removed,
 // restart markers passed up as data, and 1-bits for ever once the input (or an end-of-image
-// marker) is reached. Inline, as the scan calls these for every code.
+// marker) is reached.
+//
+// The scan keeps a BitReader in locals for its hot loop. Plain bytes are fetched ahead freely,
+// but a 0xFF byte is interpreted only when its bits are needed, exactly as a reader that takes
+// one byte at a time would: so a marker is met, and a failure recorded, at the same point of
+// the stream, whatever was fetched ahead.
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "jpeg/decoder.h"
 
-// Appends one input byte (two for a marker) to the bit buffer.
-inline void refill_step() {
-  DecoderState& d = decoder;
-  if (d.bytes_left <= 0) {
-    d.bit_buffer = d.bit_buffer << 8 | 0xFF;
-    d.bit_count += 8;
+struct BitReader {
+  const uint8_t* cursor;
+  int32_t bytes_left;
+  uint64_t buffer;  // the newest bits lowest; only the low `count` are meaningful
+  int32_t count;
+  bool failed;
+};
+
+inline BitReader load_bit_reader() {
+  return BitReader{decoder.cursor, decoder.bytes_left, decoder.bit_buffer, decoder.bit_count,
+                   false};
+}
+
+inline void store_bit_reader(const BitReader& r) {
+  decoder.cursor = r.cursor;
+  decoder.bytes_left = r.bytes_left;
+  decoder.bit_buffer = r.buffer;
+  decoder.bit_count = r.count;
+  if (r.failed) fail();
+}
+
+// One byte, or a marker's two, as the byte-at-a-time reader takes them.
+inline void refill_step(BitReader& r) {
+  if (r.bytes_left <= 0) {
+    r.buffer = r.buffer << 8 | 0xFF;
+    r.count += 8;
     return;
   }
-  const uint8_t b = *d.cursor++;
-  --d.bytes_left;
-  d.bit_buffer = d.bit_buffer << 8 | b;
-  d.bit_count += 8;
+  const uint8_t b = *r.cursor++;
+  --r.bytes_left;
+  r.buffer = r.buffer << 8 | b;
+  r.count += 8;
   if (b != 0xFF) return;
-  if (d.bytes_left == 0) {
-    fail();
+  if (r.bytes_left == 0) {
+    r.failed = true;
     return;
   }
-  const uint8_t m = *d.cursor++;
-  --d.bytes_left;
+  const uint8_t m = *r.cursor++;
+  --r.bytes_left;
   if (m == 0x00) return;  // stuffing
   if (m == 0xD9) {
-    d.bytes_left = 0;
+    r.bytes_left = 0;
   } else if ((m & 0xF8) == 0xD0) {
-    d.bit_buffer = d.bit_buffer << 8 | m;
-    d.bit_count += 8;
+    r.buffer = r.buffer << 8 | m;
+    r.count += 8;
   } else {
-    fail();
+    r.failed = true;
   }
 }
 
-// n is 0..16. A refill step adds at most 16 bits and runs only while fewer than n are held, so
-// `bit_count` stays at most 31 and the 32-bit buffer holds every meaningful bit.
+// Makes at least n (at most 16) bits available. Plain bytes are fetched while they fit; a step
+// adds at most 16 bits and runs only while fewer than n are held, so `count` stays within 64.
+inline void need_bits(BitReader& r, int32_t n) {
+  if (r.count >= n) return;
+  if (r.bytes_left >= 8) {
+    uint64_t word;
+    memcpy(&word, r.cursor, sizeof word);
+    if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+    // Seven bytes at most, so that no shift reaches 64; none of the eight may be 0xFF.
+    const uint64_t ones = 0x0101010101010101u;
+    const uint64_t inverted = ~word;
+    if (((inverted - ones) & ~inverted & (ones << 7)) == 0) {
+      const int32_t take = r.count > 8 ? (64 - r.count) >> 3 : 7;
+      r.buffer = r.buffer << (8 * take) | word >> (64 - 8 * take);
+      r.cursor += take;
+      r.bytes_left -= take;
+      r.count += 8 * take;
+      return;
+    }
+  }
+  while (r.count <= 56 && r.bytes_left > 0 && *r.cursor != 0xFF) {
+    r.buffer = r.buffer << 8 | *r.cursor++;
+    --r.bytes_left;
+    r.count += 8;
+  }
+  while (r.count < n) refill_step(r);
+}
+
+// The next n bits (0 to 16), once need_bits(n) has run.
+inline uint32_t peek_bits(const BitReader& r, int32_t n) {
+  return static_cast<uint32_t>(r.buffer >> (r.count - n)) & ((1u << n) - 1);
+}
+
+// Codes of up to this many bits are found in a small table that stays in the first-level cache;
+// longer ones in the full 16-bit table. Both give the same entry for the same bits.
+constexpr int32_t fast_bits = 9;
+
+// The short-code table of a 16-bit lookup table: entries of longer codes have length 0.
+inline void build_fast_table(const HuffmanEntry* full, HuffmanEntry* fast) {
+  for (int32_t i = 0; i < (1 << fast_bits); ++i) {
+    const HuffmanEntry e = full[i << (16 - fast_bits)];
+    fast[i] = e.code_length <= fast_bits ? e : HuffmanEntry{0, 0};
+  }
+}
+
+struct HuffmanValue {
+  int32_t value;
+  uint8_t symbol;
+  bool found;  // false: no code begins with these bits; nothing was consumed
+};
+
+// Decodes one code and its extra bits into a signed value (EXTEND: extra bits that start with 0
+// stand for negative values).
+inline HuffmanValue read_huffman(BitReader& r, const HuffmanEntry* fast, const HuffmanEntry* full) {
+  need_bits(r, 16);
+  const uint32_t bits = peek_bits(r, 16);
+  HuffmanEntry entry = fast[bits >> (16 - fast_bits)];
+  if (entry.code_length == 0) entry = full[bits];
+  if (entry.code_length == 0) {
+    r.failed = true;
+    return HuffmanValue{0, 0, false};
+  }
+  r.count -= entry.code_length;
+  const int32_t s = entry.symbol & 0x0F;
+  if (s == 0) return HuffmanValue{0, entry.symbol, true};
+  need_bits(r, s);
+  const auto v = static_cast<int32_t>(peek_bits(r, s));
+  r.count -= s;
+  return HuffmanValue{v < (1 << (s - 1)) ? v - (1 << s) + 1 : v, entry.symbol, true};
+}
+
+// The reader's operations on the decoder's record, one call at a time.
+
 inline int32_t show_bits(int32_t n) {
   if (n == 0) return 0;
-  while (decoder.bit_count < n) refill_step();
-  return static_cast<int32_t>((decoder.bit_buffer >> (decoder.bit_count - n)) & ((1u << n) - 1));
+  BitReader r = load_bit_reader();
+  need_bits(r, n);
+  store_bit_reader(r);
+  return static_cast<int32_t>(peek_bits(r, n));
 }
 
 inline void skip_bits(int32_t n) {
-  if (decoder.bit_count < n) show_bits(n);
-  decoder.bit_count -= n;
+  BitReader r = load_bit_reader();
+  need_bits(r, n);
+  r.count -= n;
+  store_bit_reader(r);
 }
 
 inline int32_t get_bits(int32_t n) {
@@ -56,18 +158,12 @@ inline int32_t get_bits(int32_t n) {
   return v;
 }
 
-// Decodes one code and its extra bits into a signed value (EXTEND: extra bits that start with 0
-// stand for negative values). The symbol goes to `symbol` when it is given.
 inline int32_t decode_huffman(const HuffmanEntry* table, uint8_t* symbol) {
-  const HuffmanEntry entry = table[show_bits(16)];
-  if (entry.code_length == 0) {
-    fail();
-    return 0;
-  }
-  skip_bits(entry.code_length);
-  if (symbol != nullptr) *symbol = entry.symbol;
-  const int32_t s = entry.symbol & 0x0F;
-  if (s == 0) return 0;
-  const int32_t v = get_bits(s);
-  return v < (1 << (s - 1)) ? v - (1 << s) + 1 : v;
+  HuffmanEntry fast[1 << fast_bits];
+  build_fast_table(table, fast);
+  BitReader r = load_bit_reader();
+  const HuffmanValue v = read_huffman(r, fast, table);
+  store_bit_reader(r);
+  if (v.found && symbol != nullptr) *symbol = v.symbol;
+  return v.value;
 }

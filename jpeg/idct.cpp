@@ -1,88 +1,141 @@
 // The 8x8 inverse DCT in two separable passes of 32-bit fixed-point arithmetic. Sums, products
-// and left shifts wrap modulo 2^32 by design, so they are done on uint32_t; right shifts are
-// arithmetic, done on the int32_t that the wrapped value stands for.
+// and left shifts wrap modulo 2^32 by design, so they are done on unsigned values; right shifts
+// are arithmetic, done on the signed value that the wrapped one stands for.
+//
+// The butterfly is written once for a scalar and for a vector of eight lanes: the vector form
+// runs the eight column passes of a block at once, lane j being column j, with the same
+// integer operations as the scalar form, so it gives the same bits on every target.
 
 #include <cstdint>
+#include <cstring>
 
 #include "common/integer.h"
 #include "jpeg/decoder.h"
 
+// The vector helpers are always inlined, so no vector crosses a call and the ABI note on
+// passing them does not apply.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+#define IDCT_INLINE inline __attribute__((always_inline))
+
 namespace {
 
 using u32 = uint32_t;
+typedef uint32_t Lanes __attribute__((vector_size(32)));
+typedef int32_t SignedLanes __attribute__((vector_size(32)));
+typedef uint8_t ByteLanes __attribute__((vector_size(8)));
 
-// The 32-bit two's-complement value of a wrapped result, shifted right with rounding down.
-inline int32_t sar(u32 v, int32_t bits) { return static_cast<int32_t>(v) >> bits; }
+// Arithmetic shift right of the two's-complement value that a wrapped result stands for.
+IDCT_INLINE u32 shr(u32 v, int32_t bits) {
+  return static_cast<u32>(static_cast<int32_t>(v) >> bits);
+}
+IDCT_INLINE Lanes shr(Lanes v, int32_t bits) { return (Lanes)((SignedLanes)v >> bits); }
 
 // Constants: round(2048 * sqrt(2) * cos(k * pi / 16)) for k = 1, 2, 3, 5, 6, 7 are 2841, 2676,
 // 2408, 1609, 1108, 565; the rotations use their sums and differences. 181 = round(256/sqrt 2).
+template <typename T>
 struct Butterfly {
-  u32 e0, e1, e2, e3, o_sum, q_sum, m1, m2;
+  T e0, e1, e2, e3, o_sum, q_sum, m1, m2;
 };
 
 // The shared butterfly. `round` is added to each rotation's shared product and `shift` applied
 // to each rotation result (0 and 0 for rows, 4 and 3 for columns); s0, s4 are the DC terms.
-inline Butterfly butterfly(const u32 c[8], u32 s0, u32 s4, u32 round, int32_t shift) {
-  const u32 t17 = 565 * (c[1] + c[7]) + round;
-  const u32 odd1 = static_cast<u32>(sar(t17 + 2276 * c[1], shift));
-  const u32 odd7 = static_cast<u32>(sar(t17 - 3406 * c[7], shift));
-  const u32 t35 = 2408 * (c[3] + c[5]) + round;
-  const u32 odd3 = static_cast<u32>(sar(t35 - 799 * c[5], shift));
-  const u32 odd5 = static_cast<u32>(sar(t35 - 4017 * c[3], shift));
-  const u32 t26 = 1108 * (c[2] + c[6]) + round;
-  const u32 even2 = static_cast<u32>(sar(t26 + 1568 * c[2], shift));
-  const u32 even6 = static_cast<u32>(sar(t26 - 3784 * c[6], shift));
-  const u32 o_diff = odd1 - odd3;
-  const u32 q_diff = odd7 - odd5;
-  return Butterfly{s0 + even2,
-                   s4 + even6,
-                   s4 - even6,
-                   s0 - even2,
-                   odd1 + odd3,
-                   odd7 + odd5,
-                   static_cast<u32>(sar(181 * (o_diff + q_diff) + 128, 8)),
-                   static_cast<u32>(sar(181 * (o_diff - q_diff) + 128, 8))};
+template <typename T>
+IDCT_INLINE Butterfly<T> butterfly(const T c[8], T s0, T s4, u32 round, int32_t shift) {
+  const T t17 = 565 * (c[1] + c[7]) + round;
+  const T odd1 = shr(t17 + 2276 * c[1], shift);
+  const T odd7 = shr(t17 - 3406 * c[7], shift);
+  const T t35 = 2408 * (c[3] + c[5]) + round;
+  const T odd3 = shr(t35 - 799 * c[5], shift);
+  const T odd5 = shr(t35 - 4017 * c[3], shift);
+  const T t26 = 1108 * (c[2] + c[6]) + round;
+  const T even2 = shr(t26 + 1568 * c[2], shift);
+  const T even6 = shr(t26 - 3784 * c[6], shift);
+  const T o_diff = odd1 - odd3;
+  const T q_diff = odd7 - odd5;
+  return Butterfly<T>{s0 + even2,
+                      s4 + even6,
+                      s4 - even6,
+                      s0 - even2,
+                      odd1 + odd3,
+                      odd7 + odd5,
+                      shr(181 * (o_diff + q_diff) + 128, 8),
+                      shr(181 * (o_diff - q_diff) + 128, 8)};
 }
 
-inline void load(const int32_t* values, int32_t step, u32 c[8]) {
-  for (int32_t i = 0; i < 8; ++i) c[i] = static_cast<u32>(values[i * step]);
+// The column pass's eight unshifted results, value_0 to value_7.
+template <typename T>
+IDCT_INLINE void column_values(const T c[8], T values[8]) {
+  const T dc = (c[0] + 32) << 8;  // the 32 becomes 8192, the rounding of the final shift by 14
+  const Butterfly<T> b = butterfly(c, dc + (c[4] << 8), dc - (c[4] << 8), 4, 3);
+  values[0] = b.e0 + b.o_sum;
+  values[1] = b.e1 + b.m1;
+  values[2] = b.e2 + b.m2;
+  values[3] = b.e3 + b.q_sum;
+  values[4] = b.e3 - b.q_sum;
+  values[5] = b.e2 - b.m2;
+  values[6] = b.e1 - b.m1;
+  values[7] = b.e0 - b.o_sum;
+}
+
+IDCT_INLINE SignedLanes clip_lanes(SignedLanes v) {
+  const SignedLanes zero = {};
+  const SignedLanes top = zero + 255;
+  v = v < zero ? zero : v;
+  return v > top ? top : v;
 }
 
 }  // namespace
 
 void idct_row(int32_t* row) {
   u32 c[8];
-  load(row, 1, c);
+  for (int32_t i = 0; i < 8; ++i) c[i] = static_cast<u32>(row[i]);
   if ((c[1] | c[2] | c[3] | c[5] | c[6] | c[7]) == 0 && (c[4] << 11) == 0) {
-    const int32_t dc = static_cast<int32_t>(c[0] << 3);
+    const auto dc = static_cast<int32_t>(c[0] << 3);
     for (int32_t i = 0; i < 8; ++i) row[i] = dc;
     return;
   }
   const u32 dc = (c[0] << 11) + 128;  // 128 rounds the final shift by 8
-  const Butterfly b = butterfly(c, dc + (c[4] << 11), dc - (c[4] << 11), 0, 0);
-  row[0] = sar(b.e0 + b.o_sum, 8);
-  row[1] = sar(b.e1 + b.m1, 8);
-  row[2] = sar(b.e2 + b.m2, 8);
-  row[3] = sar(b.e3 + b.q_sum, 8);
-  row[4] = sar(b.e3 - b.q_sum, 8);
-  row[5] = sar(b.e2 - b.m2, 8);
-  row[6] = sar(b.e1 - b.m1, 8);
-  row[7] = sar(b.e0 - b.o_sum, 8);
+  const Butterfly<u32> b = butterfly(c, dc + (c[4] << 11), dc - (c[4] << 11), 0, 0);
+  const u32 values[8] = {b.e0 + b.o_sum, b.e1 + b.m1, b.e2 + b.m2, b.e3 + b.q_sum,
+                         b.e3 - b.q_sum, b.e2 - b.m2, b.e1 - b.m1, b.e0 - b.o_sum};
+  for (int32_t i = 0; i < 8; ++i) row[i] = static_cast<int32_t>(shr(values[i], 8));
 }
 
 void idct_column(const int32_t* column, uint8_t* dest, int32_t stride) {
   u32 c[8];
-  load(column, 8, c);
+  for (int32_t i = 0; i < 8; ++i) c[i] = static_cast<u32>(column[8 * i]);
   if ((c[1] | c[2] | c[3] | c[5] | c[6] | c[7]) == 0 && (c[4] << 8) == 0) {
-    const auto value = static_cast<uint8_t>(clip_byte(sar(c[0] + 32, 6) + 128));
+    const uint8_t value = column_shortcut_value(static_cast<int32_t>(c[0]));
     for (int32_t k = 0; k < 8; ++k) dest[k * stride] = value;
     return;
   }
-  const u32 dc = (c[0] + 32) << 8;  // the 32 becomes 8192, the rounding of the final shift by 14
-  const Butterfly b = butterfly(c, dc + (c[4] << 8), dc - (c[4] << 8), 4, 3);
-  const u32 values[8] = {b.e0 + b.o_sum, b.e1 + b.m1, b.e2 + b.m2, b.e3 + b.q_sum,
-                         b.e3 - b.q_sum, b.e2 - b.m2, b.e1 - b.m1, b.e0 - b.o_sum};
+  u32 values[8];
+  column_values(c, values);
   for (int32_t k = 0; k < 8; ++k) {
-    dest[k * stride] = static_cast<uint8_t>(clip_byte(sar(values[k], 14) + 128));
+    dest[k * stride] =
+        static_cast<uint8_t>(clip_byte(static_cast<int32_t>(shr(values[k], 14)) + 128));
+  }
+}
+
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void idct_columns(const int32_t* coefficients, uint8_t* dest, int32_t stride) {
+  Lanes c[8];
+  for (int32_t k = 0; k < 8; ++k) memcpy(&c[k], coefficients + 8 * k, sizeof c[k]);
+  // Lanes whose column holds only c0 and a c4 that vanishes when scaled take the shortcut.
+  const Lanes zero = {};
+  const SignedLanes shortcut =
+      ((c[1] | c[2] | c[3] | c[5] | c[6] | c[7]) == zero) & ((c[4] << 8) == zero);
+  const SignedLanes flat = clip_lanes((SignedLanes)shr(c[0] + 32, 6) + 128);
+  Lanes values[8];
+  column_values(c, values);
+  for (int32_t k = 0; k < 8; ++k) {
+    SignedLanes v = clip_lanes((SignedLanes)shr(values[k], 14) + 128);
+    v = shortcut != 0 ? flat : v;
+    const ByteLanes bytes = __builtin_convertvector(v, ByteLanes);
+    memcpy(dest + k * stride, &bytes, sizeof bytes);
   }
 }

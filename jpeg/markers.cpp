@@ -11,9 +11,11 @@
 
 namespace {
 
-int32_t run_decode(const uint8_t* data, int32_t size, bool plain_colour) {
+enum class Output { sepia_image, plain_image, rows };
+
+int32_t run_decode(const uint8_t* data, int32_t size, Output output) {
   release_decoder();
-  decoder.plain_colour = plain_colour;
+  decoder.plain_colour = output == Output::plain_image;
   decoder.cursor = data;
   decoder.bytes_left = size & 0x7FFFFFFF;
   if (decoder.bytes_left < 2) return status_failed;
@@ -43,16 +45,26 @@ int32_t run_decode(const uint8_t* data, int32_t size, bool plain_colour) {
   }
   if (decoder.status != status_scan_done) return status_failed;
   decoder.status = status_running;
-  convert_image();
+  if (output == Output::rows) {
+    prepare_planes();
+  } else {
+    convert_image();
+  }
   return decoder.status;
 }
 
 }  // namespace
 
-int32_t decode_jpeg(const uint8_t* data, int32_t size) { return run_decode(data, size, false); }
+int32_t decode_jpeg(const uint8_t* data, int32_t size) {
+  return run_decode(data, size, Output::sepia_image);
+}
 
 int32_t decode_jpeg_unsepia(const uint8_t* data, int32_t size) {
-  return run_decode(data, size, true);
+  return run_decode(data, size, Output::plain_image);
+}
+
+int32_t decode_jpeg_rows(const uint8_t* data, int32_t size) {
+  return run_decode(data, size, Output::rows);
 }
 
 void parse_frame_header() {
@@ -111,7 +123,7 @@ void parse_frame_header() {
   decoder.mcu_height = 8 * v_max;
   decoder.mcus_across = (decoder.width + decoder.mcu_width - 1) / decoder.mcu_width;
   decoder.mcus_down = (decoder.height + decoder.mcu_height - 1) / decoder.mcu_height;
-  // Every picture is written as 3-byte pixels; width and height are below 2^16, so the product
+  // Every picture is rendered as 3-byte pixels; width and height are below 2^16, so the product
   // fits in 64 bits, and refusing it above INT32_MAX keeps every later size in 32 bits.
   const int64_t image_bytes = int64_t{decoder.width} * decoder.height * 3;
   if (image_bytes > INT32_MAX) {
@@ -137,11 +149,6 @@ void parse_frame_header() {
       fail();
       return;
     }
-  }
-  decoder.rgb_image = static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(image_bytes)));
-  if (decoder.rgb_image == nullptr) {
-    fail();
-    return;
   }
   skip_bytes(decoder.segment_left);
 }

@@ -4,6 +4,10 @@
 
 #include "platform/platform.h"
 
+#if !defined(_WIN32)
+#include <sys/mman.h>
+#endif
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,7 +41,20 @@ bool platform_close(PlatformFile* file) { return fclose(stream_of(file)) == 0; }
 
 void* platform_allocate(size_t bytes) {
   if (allocations_until_failure > 0 && --allocations_until_failure == 0) return nullptr;
-  void* block = malloc(bytes == 0 ? 1 : bytes);
+  void* block = nullptr;
+#if defined(_WIN32)
+  block = malloc(bytes == 0 ? 1 : bytes);
+#else
+  // Picture-sized blocks are touched whole, once: on huge pages that costs one fault per 2 MiB
+  // instead of one per 4 KiB.
+  constexpr size_t huge_page = size_t{2} << 20;
+  if (bytes >= 4 * huge_page) {
+    if (posix_memalign(&block, huge_page, bytes) != 0) block = nullptr;
+    if (block != nullptr) madvise(block, bytes & ~(huge_page - 1), MADV_HUGEPAGE);
+  } else {
+    block = malloc(bytes == 0 ? 1 : bytes);
+  }
+#endif
   if (block != nullptr) ++live_allocations;
   return block;
 }

@@ -56,20 +56,31 @@ char* follow_links(const char* path) {
   return current;
 }
 
-// Creates a new, unique file in the directory of `final_path` with the permissions that
-// creating the final file directly would give (0666 less the umask). The name has a fixed
-// length, so it fits wherever the final name does.
+// Creates a new, unique file ".NAME.XXXXXXXX.tmp" in the directory of `final_path` with the
+// permissions that creating the final file directly would give (0666 less the umask). A NAME
+// too long for that to fit in a directory entry is shortened, at a character boundary.
 int create_temp_beside(const char* final_path, char** temp_path) {
   const char* slash = strrchr(final_path, '/');
   const size_t dir_length = slash == nullptr ? 0 : static_cast<size_t>(slash - final_path) + 1;
-  const size_t bytes = dir_length + 32;
+  const char* base = final_path + dir_length;
+  constexpr size_t entry_bytes = 255;      // the common limit of a name in a directory
+  constexpr size_t decoration_bytes = 14;  // "." + "." + 8 hex digits + ".tmp"
+  size_t base_length = strlen(base);
+  if (base_length > entry_bytes - decoration_bytes) {
+    base_length = entry_bytes - decoration_bytes;
+    while (base_length > 0 && (static_cast<uint8_t>(base[base_length]) & 0xC0) == 0x80) {
+      --base_length;
+    }
+  }
+  const size_t bytes = dir_length + base_length + decoration_bytes + 1;
   char* name = static_cast<char*>(malloc(bytes));
   if (name == nullptr) return -1;
   static uint32_t counter = 0;
   for (int32_t attempt = 0; attempt < 100; ++attempt) {
     const uint32_t salt = static_cast<uint32_t>(getpid()) * 2654435761u ^
                           static_cast<uint32_t>(time(nullptr)) ^ (++counter * 40503u);
-    snprintf(name, bytes, "%.*s.bmpsepia-%08x.tmp", static_cast<int>(dir_length), final_path, salt);
+    snprintf(name, bytes, "%.*s.%.*s.%08x.tmp", static_cast<int>(dir_length), final_path,
+             static_cast<int>(base_length), base, salt);
     const int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       *temp_path = name;

@@ -8,11 +8,22 @@
 #include "jpeg/decoder.h"
 
 void upsample_plane(ComponentPlane* plane);
+
+// Makes every plane readable at image coordinates: chroma planes subsampled by two are read in
+// place, and any other plane that falls short is enlarged. Sets `status` on failure.
+void prepare_planes();
+
+enum class ChannelOrder { rgb, bgr };
+
+// Renders picture row y (0 the top) of the prepared planes as `width` pixels of 3 bytes.
+void render_row(int32_t y, ChannelOrder order, uint8_t* out);
+
+// Prepares the planes and renders every row into `rgb_image`.
 void convert_image();
 
 // Recolours one red, green, blue pixel in place: green becomes the mean of the three, red the
 // mean raised by 46 and blue the mean lowered by 46, each held to 0..255.
-inline uint8_t* sepia_tone(uint8_t* pixel) {
+constexpr uint8_t* sepia_tone(uint8_t* pixel) {
   const int32_t grey = (pixel[0] + pixel[1] + pixel[2]) / 3;
   pixel[0] = static_cast<uint8_t>(clip_byte(grey + 46));
   pixel[1] = static_cast<uint8_t>(clip_byte(grey));

@@ -20,8 +20,8 @@ void upsample_plane(ComponentPlane* plane) {
   }
   // The frame header bounds width x height x 3 by INT32_MAX and each enlarged side stays below
   // the image side plus the subsampling factor, so w x h fits in 32 bits.
-  auto* enlarged = static_cast<uint8_t*>(platform_allocate(size_t{static_cast<uint32_t>(w)} *
-                                                           static_cast<uint32_t>(h)));
+  auto* enlarged = static_cast<uint8_t*>(
+      platform_allocate(size_t{static_cast<uint32_t>(w)} * static_cast<uint32_t>(h)));
   if (enlarged == nullptr) {
     fail();
     return;

@@ -30,5 +30,6 @@ echo "installing: ${missing[*]}"
 apt_options=(-o DPkg::Lock::Timeout=600)
 $sudo apt-get "${apt_options[@]}" update -qq
 [ ${#missing[@]} -eq 0 ] && exit 0
-DEBIAN_FRONTEND=noninteractive $sudo apt-get "${apt_options[@]}" install -y -qq "${missing[@]}" \
-  >/dev/null
+# Wine's recommended libraries (graphics, sound, printing) serve no console program.
+DEBIAN_FRONTEND=noninteractive $sudo apt-get "${apt_options[@]}" install -y -qq \
+  --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Converts the sample picture with the command-line tool and says what it made.
+# Converts the bundled sample photograph with the command-line tool and says what it made.
+# Usage: scripts/run-sample.sh [BUILD_DIR] [OUT.bmp]
 set -euo pipefail
 build=${1:-build}
-in="$build/sample.jpg"
-out="$build/sample.bmp"
-"$build/tests/make_sample" "$in"
+in=$(realpath --relative-to=. "$(dirname "$0")/../samples/retina.jpg")
+out=${2:-$build/retina-sepia.bmp}
 "$build/bmpsepia" "$in" "$out"
-size=$(od -An -t d4 -j 18 -N 8 "$out" | awk '{print $1 "x" $2}')
-echo "converted $in -> $out ($size pixels, $(stat -c %s "$out") bytes)"
+# Width and height are the little-endian 32-bit fields at bytes 18 and 22 of the BMP header.
+size=$(od -An --endian=little -t d4 -j 18 -N 8 "$out" | awk '{print $1 " x " $2}')
+echo "input:  $in ($(stat -c %s "$in") bytes)"
+echo "output: $out ($size pixels, $(stat -c %s "$out") bytes)"

@@ -9,4 +9,7 @@ set(CMAKE_LIBRARY_ARCHITECTURE ${BMPSEPIA_TRIPLET})
 # libraries (GoogleTest, libjpeg) come from Debian's multiarch packages under /usr/lib/<triplet>,
 # outside it, so the tests link their static archives.
 set(JPEG_LIBRARY /usr/lib/${BMPSEPIA_TRIPLET}/libjpeg.a CACHE FILEPATH "")
-set(CMAKE_CROSSCOMPILING_EMULATOR ${BMPSEPIA_QEMU} -L /usr/${BMPSEPIA_TRIPLET})
+# The sysroot's loader also searches /lib/<triplet>, where the multiarch packages put another
+# build of the C library; mixing the two breaks fork. LD_LIBRARY_PATH keeps to the sysroot.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${BMPSEPIA_QEMU} -L /usr/${BMPSEPIA_TRIPLET}
+    -E LD_LIBRARY_PATH=/usr/${BMPSEPIA_TRIPLET}/lib)

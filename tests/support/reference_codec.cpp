@@ -1,10 +1,10 @@
 #include "support/reference_codec.h"
 
+#include <jpeglib.h>
+
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
-
-#include <jpeglib.h>
 
 namespace {
 
@@ -18,7 +18,8 @@ void on_message(j_common_ptr, int) {}
 
 }  // namespace
 
-Bytes encode_jpeg(const Bytes& pixels, int32_t width, int32_t height, const EncodeOptions& options) {
+Bytes encode_jpeg(const Bytes& pixels, int32_t width, int32_t height,
+                  const EncodeOptions& options) {
   jpeg_compress_struct info;
   ErrorTrap trap;
   info.err = jpeg_std_error(&trap.manager);
@@ -47,7 +48,8 @@ Bytes encode_jpeg(const Bytes& pixels, int32_t width, int32_t height, const Enco
   jpeg_start_compress(&info, TRUE);
   const int32_t row_bytes = width * options.components;
   while (info.next_scanline < info.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(&pixels[info.next_scanline * static_cast<size_t>(row_bytes)]);
+    JSAMPROW row =
+        const_cast<JSAMPROW>(&pixels[info.next_scanline * static_cast<size_t>(row_bytes)]);
     jpeg_write_scanlines(&info, &row, 1);
   }
   jpeg_finish_compress(&info);
@@ -76,7 +78,8 @@ bool reference_decode(const Bytes& jpeg, DecodedImage* image) {
   image->width = static_cast<int32_t>(info.output_width);
   image->height = static_cast<int32_t>(info.output_height);
   image->components = info.output_components;
-  const size_t row_bytes = static_cast<size_t>(image->width) * static_cast<size_t>(image->components);
+  const size_t row_bytes =
+      static_cast<size_t>(image->width) * static_cast<size_t>(image->components);
   image->pixels.assign(row_bytes * static_cast<size_t>(image->height), 0);
   while (info.output_scanline < info.output_height) {
     JSAMPROW row = &image->pixels[info.output_scanline * row_bytes];

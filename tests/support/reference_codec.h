@@ -9,11 +9,11 @@
 #include "support/files.h"
 
 struct EncodeOptions {
-  int32_t components = 3;            // 1 (grey) or 3 (YCbCr from RGB input)
-  int32_t h_samp[3] = {2, 1, 1};     // luma factors first
+  int32_t components = 3;         // 1 (grey) or 3 (YCbCr from RGB input)
+  int32_t h_samp[3] = {2, 1, 1};  // luma factors first
   int32_t v_samp[3] = {2, 1, 1};
   int32_t quality = 90;
-  int32_t restart_interval = 0;      // in MCUs; 0 for none
+  int32_t restart_interval = 0;  // in MCUs; 0 for none
 };
 
 // Encodes width x height pixels (3 bytes each, or 1 for grey) as a baseline JPEG.

@@ -1,0 +1,122 @@
+// In-process speed: JPEG bytes in memory to the sepia picture in memory, against the reference
+// decoder's own decode to RGB (integer inverse DCT, no fancy upsampling).
+//   bench PHOTO.jpg...
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "jpeg/decoder.h"
+#include "support/files.h"
+#include "support/reference_codec.h"
+
+namespace {
+
+void run_ours(benchmark::State& state, const Bytes* jpeg) {
+  for (auto _ : state) {
+    if (decode_jpeg(jpeg->data(), static_cast<int32_t>(jpeg->size())) != 0) {
+      state.SkipWithError("decode failed");
+    }
+    benchmark::DoNotOptimize(decoder.rgb_image);
+    release_decoder();
+  }
+}
+
+void run_reference(benchmark::State& state, const Bytes* jpeg) {
+  std::vector<uint8_t> pixels;
+  for (auto _ : state) {
+    jpeg_decompress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, jpeg->data(), static_cast<unsigned long>(jpeg->size()));
+    jpeg_read_header(&info, TRUE);
+    info.dct_method = JDCT_ISLOW;
+    info.do_fancy_upsampling = FALSE;
+    info.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&info);
+    const size_t row_bytes = size_t{info.output_width} * 3;
+    pixels.resize(row_bytes * info.output_height);
+    while (info.output_scanline < info.output_height) {
+      JSAMPROW row = &pixels[info.output_scanline * row_bytes];
+      jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    benchmark::DoNotOptimize(pixels.data());
+  }
+}
+
+// Collects each benchmark's processor time per iteration, in seconds: on a busy machine it is
+// steadier than wall time, and a single-threaded decode spends one on the other.
+class Collector : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
+      seconds[run.run_name.function_name] =
+          run.cpu_accumulated_time / static_cast<double>(run.iterations);
+    }
+  }
+  std::map<std::string, double> seconds;
+};
+
+// Our plain colour must agree with the reference decoder before its speed means anything.
+bool output_agrees(const Bytes& jpeg) {
+  DecodedImage want;
+  if (!reference_decode(jpeg, &want) ||
+      decode_jpeg_unsepia(jpeg.data(), static_cast<int32_t>(jpeg.size())) != 0) {
+    return false;
+  }
+  int32_t largest = 0;
+  for (size_t i = 0; i < want.pixels.size(); ++i) {
+    const int32_t d = std::abs(int32_t{decoder.rgb_image[i]} - want.pixels[i]);
+    largest = d > largest ? d : largest;
+  }
+  release_decoder();
+  return largest <= 4;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  std::vector<std::string> names;
+  std::vector<Bytes> photos;
+  photos.reserve(static_cast<size_t>(argc));
+  for (int i = 1; i < argc; ++i) {
+    photos.push_back(read_file(argv[i]));
+    std::string name = argv[i];
+    name = name.substr(name.rfind('/') + 1);
+    if (photos.back().empty() || !output_agrees(photos.back())) {
+      fprintf(stderr, "bench: %s does not decode as the reference does\n", argv[i]);
+      return 1;
+    }
+    names.push_back(name);
+    benchmark::RegisterBenchmark(("ours/" + name).c_str(), run_ours, &photos.back())
+        ->Unit(benchmark::kMillisecond)->MinTime(2.0);
+    benchmark::RegisterBenchmark(("reference/" + name).c_str(), run_reference, &photos.back())
+        ->Unit(benchmark::kMillisecond)->MinTime(2.0);
+  }
+  Collector collector;
+  benchmark::RunSpecifiedBenchmarks(&collector);
+  // speed: the reference's time over ours; 0.5 means half as fast as the reference.
+  printf("\n%-16s %10s %14s %8s %8s\n", "image", "ours ms", "reference ms", "speed", "MP/s");
+  for (size_t i = 0; i < names.size(); ++i) {
+    const double ours = collector.seconds["ours/" + names[i]];
+    const double reference = collector.seconds["reference/" + names[i]];
+    if (decode_jpeg(photos[i].data(), static_cast<int32_t>(photos[i].size())) != 0) return 1;
+    const double megapixels = static_cast<double>(decoder.width) * decoder.height / 1e6;
+    release_decoder();
+    printf("%-16s %10.1f %14.1f %8.2f %8.1f\n", names[i].c_str(), ours * 1e3, reference * 1e3,
+           reference / ours, megapixels / ours);
+  }
+  return 0;
+}

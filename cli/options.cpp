@@ -1,0 +1,238 @@
+// Parses the command line in the manner of Unix tools: short options that can be grouped
+// (-rq, -j4, -oDIR), long ones with = or a separate value, and "--".
+
+#include "cli/options.h"
+
+#include <string_view>
+
+namespace {
+
+// A worker count from 1 to max_jobs, or 0 when `text` is not one.
+int32_t parse_jobs(std::string_view text) {
+  if (text.empty() || text.size() > 4) return 0;
+  int32_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return 0;
+    value = value * 10 + (c - '0');
+  }
+  return value <= max_jobs ? value : 0;
+}
+
+class Parser {
+ public:
+  explicit Parser(const std::vector<std::string>& arguments) : args(arguments) {}
+  ParsedArguments run();
+
+ private:
+  const std::vector<std::string>& args;
+  size_t next = 0;
+  ParsedArguments parsed;
+  bool output_given = false;
+  bool help = false;
+  bool version = false;
+
+  bool fail(std::string message) {
+    if (parsed.error.empty()) parsed.error = std::move(message);
+    return false;
+  }
+
+  // The value of an option: the rest of the same argument, or the next argument.
+  bool take_value(std::string_view name, std::string_view attached, bool has_attached,
+                  std::string* value) {
+    if (has_attached) {
+      *value = attached;
+      return true;
+    }
+    if (next >= args.size()) return fail("option '" + std::string(name) + "' needs a value");
+    *value = args[next++];
+    return true;
+  }
+
+  bool set_output(const std::string& value) {
+    if (output_given) return fail("option -o given twice");
+    if (value.empty()) return fail("option -o needs a folder name");
+    output_given = true;
+    parsed.options.output = value;
+    return true;
+  }
+
+  bool set_jobs(const std::string& value) {
+    const int32_t jobs = parse_jobs(value);
+    if (jobs == 0) {
+      return fail("invalid worker count '" + value + "' for -j (want 1 to " +
+                  std::to_string(max_jobs) + ")");
+    }
+    parsed.options.jobs = jobs;
+    return true;
+  }
+
+  bool long_option(std::string_view arg) {
+    const size_t equals = arg.find('=');
+    const std::string_view name = arg.substr(0, equals);
+    const bool has_value = equals != std::string_view::npos;
+    const std::string_view attached = has_value ? arg.substr(equals + 1) : std::string_view();
+    std::string value;
+    if (name == "--output") {
+      return take_value(name, attached, has_value, &value) && set_output(value);
+    }
+    if (name == "--jobs") return take_value(name, attached, has_value, &value) && set_jobs(value);
+    if (has_value &&
+        (name == "--recursive" || name == "--quiet" || name == "--help" || name == "--version")) {
+      return fail("option '" + std::string(name) + "' takes no value");
+    }
+    if (name == "--recursive") {
+      parsed.options.recursive = true;
+    } else if (name == "--quiet") {
+      parsed.options.quiet = true;
+    } else if (name == "--help") {
+      help = true;
+    } else if (name == "--version") {
+      version = true;
+    } else {
+      return fail("unknown option '" + std::string(name) + "'");
+    }
+    return true;
+  }
+
+  bool short_options(std::string_view arg) {
+    for (size_t i = 1; i < arg.size(); ++i) {
+      const char letter = arg[i];
+      const std::string name = std::string("-") + letter;
+      const bool has_rest = i + 1 < arg.size();
+      std::string value;
+      switch (letter) {
+        case 'o':
+          return take_value(name, arg.substr(i + 1), has_rest, &value) && set_output(value);
+        case 'j':
+          return take_value(name, arg.substr(i + 1), has_rest, &value) && set_jobs(value);
+        case 'r':
+          parsed.options.recursive = true;
+          break;
+        case 'q':
+          parsed.options.quiet = true;
+          break;
+        case 'h':
+          help = true;
+          break;
+        case 'V':
+          version = true;
+          break;
+        default:
+          return fail("unknown option '" + name + "'");
+      }
+    }
+    return true;
+  }
+};
+
+ParsedArguments Parser::run() {
+  std::vector<std::string> operands;
+  bool options_ended = false;
+  // Reading goes on past an error, so that a --help further on is still seen.
+  bool ok = true;
+  while (next < args.size()) {
+    const std::string& arg = args[next++];
+    if (options_ended || arg.size() < 2 || arg[0] != '-') {
+      operands.push_back(arg);
+    } else if (arg == "--") {
+      options_ended = true;
+    } else if (arg[1] == '-') {
+      ok = long_option(arg) && ok;
+    } else {
+      ok = short_options(arg) && ok;
+    }
+  }
+  // Asking for help is never an error, whatever else is on the line.
+  if (help || version) {
+    parsed.ok = true;
+    parsed.error.clear();
+    parsed.options.mode = help ? Mode::help : Mode::version;
+    return parsed;
+  }
+  if (!ok) return parsed;
+  Options& options = parsed.options;
+  if (output_given) {
+    options.mode = Mode::convert_batch;
+    options.inputs = std::move(operands);
+    if (options.inputs.empty()) {
+      fail("no input files given");
+      return parsed;
+    }
+  } else if (operands.size() == 2) {
+    options.mode = Mode::convert_one;
+    options.inputs = {operands[0]};
+    options.output = operands[1];
+  } else {
+    fail(operands.empty()       ? "missing input and output files"
+         : operands.size() == 1 ? "missing output file after '" + operands[0] + "'"
+                                : "too many files; to convert several, give -o FOLDER");
+    return parsed;
+  }
+  parsed.ok = true;
+  return parsed;
+}
+
+}  // namespace
+
+ParsedArguments parse_arguments(const std::vector<std::string>& args) {
+  Parser parser(args);
+  return parser.run();
+}
+
+const char* usage_text() {
+  return R"(NAME
+    bmpsepia - turn JPEG photographs into sepia-toned 24-bit BMP pictures
+
+SYNOPSIS
+    bmpsepia [-q] IN.jpg OUT.bmp
+    bmpsepia [-q] [-r] [-j N] -o FOLDER IN...
+
+DESCRIPTION
+    The first form converts one file. When OUT.bmp is an existing folder, the
+    picture is written into it as NAME.bmp.
+
+    The second form converts many files into FOLDER, which is created when it
+    does not exist. Each input NAME.jpg or NAME.jpeg (any case) becomes
+    FOLDER/NAME.bmp. An input that is a folder contributes the JPEG files in it;
+    with -r its subfolders too, whose layout is kept under FOLDER. Names
+    starting with a dot are passed over. Two inputs that would give the same
+    output are reported and only the first is converted. Existing outputs are
+    replaced, but never an input file.
+
+    An output file appears only when complete: a failed or interrupted
+    conversion leaves whatever was there before.
+
+    Only baseline JPEG files are read: progressive, arithmetic-coded, 12-bit,
+    lossless and CMYK files are reported as "Error decoding jpg".
+
+OPTIONS
+    -o, --output=FOLDER  write the pictures into FOLDER
+    -r, --recursive      take JPEG files from subfolders of input folders too
+    -j, --jobs=N         convert with N worker processes (default: one per CPU)
+    -q, --quiet          no progress line and no summary; failures are still told
+    -h, --help           show this text
+    -V, --version        show the version
+
+MESSAGES
+    Each failure is one line on standard error naming its file:
+        photos/x.jpg: Error opening jpg. Please try again... (No such file or directory)
+        photos/x.jpg: Error decoding jpg. Please try again...
+            not a JPEG file, damaged, or a kind that is not supported
+        out/x.bmp: Error opening the output file.
+        out/x.bmp: Error writing the output file.   (a full disk, for instance)
+    On a terminal a batch shows one progress line; every batch ends with a
+    summary line unless -q is given.
+
+EXIT STATUS
+    0  every file was converted
+    1  at least one file was not converted
+    2  the command line was not understood
+    130  interrupted (143 when terminated): the conversions under way were
+         finished, the others not started
+
+EXAMPLES
+    bmpsepia holiday.jpg holiday.bmp
+    bmpsepia -o sepia photos/*.jpg
+    bmpsepia -r -j 4 -o sepia ~/Pictures/2019
+)";
+}

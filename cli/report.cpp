@@ -1,0 +1,120 @@
+// Messages, the progress line and the summary.
+
+#include "cli/report.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace {
+
+constexpr int64_t redraw_interval_ms = 100;
+
+// Tenths as "12.3" from a value given in tenths.
+std::string tenths_text(int64_t tenths) {
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
+
+size_t terminal_columns() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
+  return size.ws_col;
+}
+
+}  // namespace
+
+void write_stderr(const std::string& text) {
+  size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t n = write(STDERR_FILENO, text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    written += static_cast<size_t>(n);
+  }
+}
+
+std::string format_duration(int64_t milliseconds) {
+  const int64_t seconds = (milliseconds + 500) / 1000;
+  const int64_t hours = seconds / 3600;
+  const int64_t minutes = seconds / 60 % 60;
+  auto two = [](int64_t v) {
+    std::string text = std::to_string(v);
+    if (v < 10) text.insert(text.begin(), '0');
+    return text;
+  };
+  return hours > 0 ? std::to_string(hours) + ":" + two(minutes) + ":" + two(seconds % 60)
+                   : std::to_string(minutes) + ":" + two(seconds % 60);
+}
+
+std::string progress_text(size_t done, size_t total, int64_t elapsed_ms) {
+  const auto done64 = static_cast<int64_t>(done);
+  const auto total64 = static_cast<int64_t>(total);
+  const int64_t percent = total64 == 0 ? 100 : done64 * 100 / total64;
+  std::string text =
+      std::to_string(done) + "/" + std::to_string(total) + " (" + std::to_string(percent) + "%)";
+  if (done64 == 0 || elapsed_ms <= 0) return text;
+  text += ", " + tenths_text(done64 * 10000 / elapsed_ms) + " files/s, ";
+  text += format_duration((total64 - done64) * elapsed_ms / done64) + " left";
+  return text;
+}
+
+std::string summary_text(size_t converted, size_t failed, size_t not_started, int64_t elapsed_ms) {
+  std::string text =
+      std::to_string(converted) + " converted, " + std::to_string(failed) + " failed";
+  if (not_started > 0) text += ", " + std::to_string(not_started) + " not started";
+  const int64_t tenths = (elapsed_ms + 50) / 100;
+  return text + ", " + (tenths < 600 ? tenths_text(tenths) + " s" : format_duration(elapsed_ms));
+}
+
+Reporter::Reporter(size_t total, bool progress, bool summary)
+    : total_(total),
+      progress_(progress),
+      summary_(summary),
+      start_(std::chrono::steady_clock::now()) {
+  if (progress_) draw();
+}
+
+int64_t Reporter::elapsed_ms() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start_)
+      .count();
+}
+
+void Reporter::draw() {
+  std::string text = "bmpsepia: " + progress_text(converted_ + failed_, total_, elapsed_ms());
+  // A line wider than the terminal would wrap, and "\r" returns only to the last row of it.
+  const size_t columns = terminal_columns();
+  if (text.size() >= columns) text.resize(columns - 1);
+  write_stderr("\r" + text + "\033[K");
+  drawn_ = true;
+  last_draw_ms_ = elapsed_ms();
+}
+
+void Reporter::clear() {
+  if (!drawn_) return;
+  write_stderr("\r\033[K");
+  drawn_ = false;
+}
+
+void Reporter::line(const std::string& text) {
+  write_stderr((drawn_ ? "\r\033[K" : "") + text + "\n");
+  drawn_ = false;
+  if (progress_) draw();
+}
+
+void Reporter::count(bool converted) { ++(converted ? converted_ : failed_); }
+
+void Reporter::tick() {
+  if (progress_ && elapsed_ms() - last_draw_ms_ >= redraw_interval_ms) draw();
+}
+
+void Reporter::finish(bool interrupted) {
+  if (progress_) clear();
+  const size_t done = converted_ + failed_;
+  if (summary_ || interrupted) {
+    write_stderr("bmpsepia: " + (interrupted ? std::string("interrupted: ") : std::string()) +
+                 summary_text(converted_, failed_, total_ - done, elapsed_ms()) + "\n");
+  }
+}

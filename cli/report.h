@@ -1,0 +1,44 @@
+#pragma once
+// Everything the tool tells the user on standard error: failure lines, the progress line of a
+// batch on a terminal, and the closing summary.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+std::string format_duration(int64_t milliseconds);  // "0:07", "12:30", "1:02:03"
+// "37/120 (30%), 12.3 files/s, 0:07 left"; rate and time left wait for the first file.
+std::string progress_text(size_t done, size_t total, int64_t elapsed_ms);
+// "118 converted, 2 failed, 3.4 s", with what was not started after an interruption.
+std::string summary_text(size_t converted, size_t failed, size_t not_started, int64_t elapsed_ms);
+
+class Reporter {
+ public:
+  Reporter(size_t total, bool progress, bool summary);
+
+  void line(const std::string& text);  // one whole line, the progress line kept below it
+  void count(bool converted);          // shown by the next line or tick
+  void tick();                         // redraws the progress line when it is due
+  void finish(bool interrupted);
+
+  size_t converted() const { return converted_; }
+  size_t failed() const { return failed_; }
+
+ private:
+  int64_t elapsed_ms() const;
+  void draw();
+  void clear();
+
+  size_t total_;
+  size_t converted_ = 0;
+  size_t failed_ = 0;
+  bool progress_;
+  bool summary_;
+  bool drawn_ = false;
+  std::chrono::steady_clock::time_point start_;
+  int64_t last_draw_ms_ = -1;
+};
+
+// Writes all of `text` to standard error in one go where the system allows.
+void write_stderr(const std::string& text);

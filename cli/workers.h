@@ -1,0 +1,31 @@
+#pragma once
+// Runs conversions in worker processes. The decoder keeps one static state record per
+// process, so parallel conversions need processes, never threads.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cli/plan.h"
+
+struct Outcome {
+  bool converted = false;
+  std::string messages;    // all the worker wrote on standard error during the job
+  int32_t end_signal = 0;  // the worker died during the job by this signal
+  int32_t end_status = 0;  // or exited with this status
+};
+
+struct WorkerEvents {
+  std::function<void(size_t job, const Outcome& outcome)> done;
+  std::function<void()> tick;  // at least ten times a second
+};
+
+// Converts jobs[i] for each i in `todo`, in that order, with up to `workers` processes; reports
+// each outcome in this process as it arrives. Returns 0 when every job ran, or the signal
+// (SIGINT, SIGTERM) that stopped it: conversions under way were finished, no other started.
+int run_workers(const std::vector<Job>& jobs, const std::vector<size_t>& todo, int32_t workers,
+                const WorkerEvents& events);
+
+int32_t default_worker_count();  // the CPUs this process may run on

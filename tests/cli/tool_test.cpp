@@ -1,0 +1,457 @@
+// The bmpsepia tool as a user meets it: a separate process, real files in a temporary folder,
+// and what it prints, writes and returns.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "cli/run_tool.h"
+#include "support/files.h"
+
+namespace {
+
+// Small real photographs of the shared corpus, of several kinds, and what each converts to.
+const char* const good_files[] = {"suite_32x32_420.jpg", "cimg_f028c_591x400_444.jpg",
+                                  "gofuzz_video001_150x103_422.jpg",
+                                  "cimg_gel_508x349_grey_2x2_dri32.jpg", "suite_13x13_grey.jpg"};
+const char* const damaged_file = "bad_lepton_nofsync.jpg";
+const char* const progressive_file = "unsup_lepton_progressive_1015x659.jpg";
+const char* const large_file = "jxl_flower_2268x1512_420_dri13.jpg";
+
+std::string expected_digest(const std::string& corpus_name) {
+  static const std::map<std::string, std::string> digests = [] {
+    std::map<std::string, std::string> rows;
+    std::ifstream in(corpus_dir() + "/expected.tsv");
+    std::string file, result, digest;
+    while (in >> file >> result >> digest) rows[file] = digest;
+    return rows;
+  }();
+  const auto found = digests.find(corpus_name);
+  return found == digests.end() ? "missing from expected.tsv" : found->second;
+}
+
+void make_dir(const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path; }
+
+void copy_corpus(const std::string& corpus_name, const std::string& to) {
+  const Bytes bytes = read_file(corpus_dir() + "/" + corpus_name);
+  ASSERT_FALSE(bytes.empty()) << "corpus missing at " << corpus_dir();
+  write_file(to, bytes);
+}
+
+RunOptions on_terminal(const std::string& cwd) {
+  RunOptions options = in_folder(cwd);
+  options.terminal = true;
+  return options;
+}
+
+// The user nobody may not reach the build folder, so it runs a copy of the tool and library
+// in `folder`.
+ProgramRun run_as_nobody(const std::vector<std::string>& args, const std::string& folder) {
+  const std::string tool = folder + "/bmpsepia";
+  const std::string library = BMPSEPIA_LIBRARY;
+  write_file(tool, read_file(BMPSEPIA_TOOL));
+  write_file(folder + library.substr(library.rfind('/')), read_file(library));
+  chmod(tool.c_str(), 0755);
+  RunOptions options = in_folder(folder);
+  options.unprivileged = true;
+  options.environment = {"LD_LIBRARY_PATH=" + folder};
+  std::vector<std::string> argv{tool};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_program(argv, options);
+}
+
+std::string digest_of(const std::string& path) { return sha256_hex(read_file(path)); }
+
+std::vector<std::string> sorted_names(const std::string& folder) {
+  std::vector<std::string> names = list_dir(folder);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// The summary line of a batch, without its time.
+std::string summary_counts(const std::string& err) {
+  const std::vector<std::string> lines = lines_of(err);
+  if (lines.empty()) return "(no output)";
+  const std::string& last = lines.back();
+  const size_t comma = last.rfind(", ");
+  return comma == std::string::npos ? last : last.substr(0, comma);
+}
+
+TEST(Tool, ConvertsOneFileQuietly) {
+  TempDir dir;
+  copy_corpus(good_files[1], dir.path("photo.jpg"));
+  const ProgramRun run = run_tool({dir.path("photo.jpg"), dir.path("photo.bmp")});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(digest_of(dir.path("photo.bmp")), expected_digest(good_files[1]));
+
+  // An existing folder as the output takes the picture under the input's name.
+  make_dir(dir.path("pictures"));
+  const ProgramRun into = run_tool({dir.path("photo.jpg"), dir.path("pictures")});
+  EXPECT_EQ(into.status, 0) << into.err;
+  EXPECT_EQ(digest_of(dir.path("pictures/photo.bmp")), expected_digest(good_files[1]));
+}
+
+TEST(Tool, BatchWithTwoWorkersConvertsTheJpegFilesOfAFolder) {
+  TempDir dir;
+  make_dir(dir.path("in"));
+  make_dir(dir.path("in/sub"));
+  const char* const names[] = {"a.jpg", "b.JPG", "c.jpeg", "d.JPEG", "e.Jpg"};
+  for (size_t i = 0; i < 5; ++i) copy_corpus(good_files[i], dir.path("in/") + names[i]);
+  copy_corpus(good_files[0], dir.path("in/.hidden.jpg"));
+  copy_corpus(good_files[0], dir.path("in/sub/deeper.jpg"));
+  write_file(dir.path("in/notes.txt"), Bytes{'h', 'i'});
+
+  const ProgramRun run = run_tool({"-j", "2", "-o", "out", "in"}, in_folder(dir.root()));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(sorted_names(dir.path("out")),
+            (std::vector<std::string>{"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp"}));
+  for (size_t i = 0; i < 5; ++i) {
+    SCOPED_TRACE(names[i]);
+    EXPECT_EQ(digest_of(dir.path("out/") + std::string(names[i]).substr(0, 1) + ".bmp"),
+              expected_digest(good_files[i]));
+  }
+  // Not a terminal: no progress line, only the summary.
+  ASSERT_EQ(lines_of(run.err).size(), 1u) << run.err;
+  EXPECT_EQ(summary_counts(run.err), "bmpsepia: 5 converted, 0 failed");
+  EXPECT_FALSE(contains(run.err, "\r"));
+}
+
+TEST(Tool, RecursiveBatchKeepsTheFolderLayout) {
+  TempDir dir;
+  make_dir(dir.path("in"));
+  make_dir(dir.path("in/2019"));
+  make_dir(dir.path("in/2019/summer"));
+  copy_corpus(good_files[0], dir.path("in/top.jpg"));
+  copy_corpus(good_files[2], dir.path("in/2019/summer/beach.jpg"));
+  const ProgramRun run = run_tool({"-r", "-o", "out", "in"}, in_folder(dir.root()));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(digest_of(dir.path("out/top.bmp")), expected_digest(good_files[0]));
+  EXPECT_EQ(digest_of(dir.path("out/2019/summer/beach.bmp")), expected_digest(good_files[2]));
+}
+
+TEST(Tool, ABatchWithNothingToConvertFails) {
+  TempDir dir;
+  make_dir(dir.path("in"));
+  make_dir(dir.path("in/sub"));
+  copy_corpus(good_files[0], dir.path("in/sub/deeper.jpg"));
+  const ProgramRun run = run_tool({"-o", "out", "in"}, in_folder(dir.root()));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "bmpsepia: no JPEG files found (give -r to look in subfolders)\n");
+  EXPECT_FALSE(file_exists(dir.path("out")));
+}
+
+TEST(Tool, BadFilesAmongGoodOnesAreNamedAndTheGoodOnesWritten) {
+  TempDir dir;
+  make_dir(dir.path("photos"));
+  copy_corpus(good_files[0], dir.path("photos/first.jpg"));
+  copy_corpus(damaged_file, dir.path("photos/damaged.jpg"));
+  copy_corpus(progressive_file, dir.path("photos/progressive.jpg"));
+  copy_corpus(good_files[1], dir.path("photos/last.jpg"));
+  write_file(dir.path("photos/empty.jpg"), Bytes{});
+
+  const ProgramRun run = run_tool({"-j", "2", "-o", "out", "photos"}, in_folder(dir.root()));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(sorted_names(dir.path("out")), (std::vector<std::string>{"first.bmp", "last.bmp"}));
+  EXPECT_EQ(digest_of(dir.path("out/last.bmp")), expected_digest(good_files[1]));
+  std::vector<std::string> lines = lines_of(run.err);
+  ASSERT_EQ(lines.size(), 4u) << run.err;
+  EXPECT_EQ(summary_counts(run.err), "bmpsepia: 2 converted, 3 failed");
+  lines.pop_back();
+  std::sort(lines.begin(), lines.end());  // workers finish in any order
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "photos/damaged.jpg: Error decoding jpg. Please try again...",
+                       "photos/empty.jpg: Error decoding jpg. Please try again...",
+                       "photos/progressive.jpg: Error decoding jpg. Please try again..."}));
+}
+
+TEST(Tool, MissingInputIsNamedWithTheReason) {
+  TempDir dir;
+  const ProgramRun one = run_tool({"missing.jpg", "out.bmp"}, in_folder(dir.root()));
+  EXPECT_EQ(one.status, 1);
+  EXPECT_EQ(one.err,
+            "missing.jpg: Error opening jpg. Please try again... (No such file or directory)\n");
+  EXPECT_FALSE(file_exists(dir.path("out.bmp")));
+
+  copy_corpus(good_files[0], dir.path("here.jpg"));
+  const ProgramRun batch = run_tool({"-o", "out", "here.jpg", "gone.jpg"}, in_folder(dir.root()));
+  EXPECT_EQ(batch.status, 1);
+  EXPECT_TRUE(file_exists(dir.path("out/here.bmp")));
+  EXPECT_TRUE(contains(batch.err, "gone.jpg: Error opening jpg. Please try again... (No such"))
+      << batch.err;
+  EXPECT_EQ(summary_counts(batch.err), "bmpsepia: 1 converted, 1 failed");
+}
+
+TEST(Tool, UnusableOutputFolderIsToldOnceAndNothingConverted) {
+  const struct {
+    const char* what;
+    const char* folder;
+    const char* message;
+  } cases[] = {
+      {"a folder the user cannot write in", "locked", "bmpsepia: cannot write into locked: "},
+      {"a file in place of the folder", "plain.txt", "bmpsepia: cannot create the folder"},
+      {"a folder beneath a file", "plain.txt/sub", "bmpsepia: cannot create the folder"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    chmod(dir.root().c_str(), 0755);  // the unprivileged user reads the inputs
+    copy_corpus(good_files[0], dir.path("in.jpg"));
+    chmod(dir.path("in.jpg").c_str(), 0644);
+    write_file(dir.path("plain.txt"), Bytes{'x'});
+    ASSERT_EQ(mkdir(dir.path("locked").c_str(), 0555), 0);
+    const ProgramRun run = run_as_nobody({"-o", c.folder, "in.jpg"}, dir.root());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(lines_of(run.err).size(), 1u) << run.err;
+    EXPECT_TRUE(run.err.starts_with(c.message)) << run.err;
+    EXPECT_TRUE(sorted_names(dir.path("locked")).empty());
+  }
+}
+
+TEST(Tool, OutputThatCannotBeWrittenIsNamed) {
+  TempDir dir;
+  copy_corpus(good_files[0], dir.path("a.jpg"));
+  copy_corpus(good_files[1], dir.path("b.jpg"));
+  const ProgramRun one = run_tool({"a.jpg", "no/such/folder/a.bmp"}, in_folder(dir.root()));
+  EXPECT_EQ(one.status, 1);
+  EXPECT_EQ(one.err,
+            "no/such/folder/a.bmp: Error opening the output file. (No such file or directory)\n");
+
+  // A folder stands where one output should go; the other file still converts.
+  make_dir(dir.path("out"));
+  make_dir(dir.path("out/a.bmp"));
+  const ProgramRun batch = run_tool({"-o", "out", "a.jpg", "b.jpg"}, in_folder(dir.root()));
+  EXPECT_EQ(batch.status, 1);
+  EXPECT_TRUE(contains(batch.err, "out/a.bmp: Error opening the output file. (Is a directory)\n"))
+      << batch.err;
+  EXPECT_EQ(digest_of(dir.path("out/b.bmp")), expected_digest(good_files[1]));
+}
+
+TEST(Tool, NonAsciiFileNames) {
+  TempDir dir;
+  copy_corpus(good_files[1], dir.path("фото café 写真 🌅.jpg"));
+  const ProgramRun one = run_tool({"фото café 写真 🌅.jpg", "sépia 🌅.bmp"}, in_folder(dir.root()));
+  EXPECT_EQ(one.status, 0) << one.err;
+  EXPECT_EQ(digest_of(dir.path("sépia 🌅.bmp")), expected_digest(good_files[1]));
+
+  make_dir(dir.path("Ölbilder"));
+  copy_corpus(good_files[2], dir.path("Ölbilder/señal.JPG"));
+  const ProgramRun batch = run_tool({"-o", "salida ü", "Ölbilder"}, in_folder(dir.root()));
+  EXPECT_EQ(batch.status, 0) << batch.err;
+  EXPECT_EQ(digest_of(dir.path("salida ü/señal.bmp")), expected_digest(good_files[2]));
+
+  // A name that is not UTF-8 cannot be passed on as UTF-16; it is refused, not mangled.
+  make_dir(dir.path("latin1"));
+  copy_corpus(good_files[0], dir.path("latin1/caf\xe9.jpg"));
+  copy_corpus(good_files[0], dir.path("latin1/plain.jpg"));
+  const ProgramRun refused = run_tool({"-o", "out", "latin1"}, in_folder(dir.root()));
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_TRUE(contains(refused.err, "latin1/caf\xe9.jpg: not converted: the file name is not"))
+      << refused.err;
+  EXPECT_EQ(sorted_names(dir.path("out")), std::vector<std::string>{"plain.bmp"});
+}
+
+TEST(Tool, NameCollisionsAreReportedNotOverwritten) {
+  TempDir dir;
+  make_dir(dir.path("a"));
+  make_dir(dir.path("b"));
+  copy_corpus(good_files[0], dir.path("a/x.jpg"));
+  copy_corpus(good_files[1], dir.path("b/x.jpg"));
+  copy_corpus(good_files[2], dir.path("b/y.jpg"));
+  copy_corpus(good_files[3], dir.path("b/y.JPEG"));
+
+  const ProgramRun run = run_tool({"-o", "out", "a/x.jpg", "b"}, in_folder(dir.root()));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(digest_of(dir.path("out/x.bmp")), expected_digest(good_files[0]));
+  EXPECT_EQ(digest_of(dir.path("out/y.bmp")),
+            expected_digest(good_files[3]));  // "y.JPEG" < "y.jpg"
+  EXPECT_TRUE(contains(run.err, "b/x.jpg: not converted: a/x.jpg also becomes out/x.bmp\n"))
+      << run.err;
+  EXPECT_TRUE(contains(run.err, "b/y.jpg: not converted: b/y.JPEG also becomes out/y.bmp\n"))
+      << run.err;
+  EXPECT_EQ(summary_counts(run.err), "bmpsepia: 2 converted, 2 failed");
+
+  // The same file named twice is converted once, and that is no failure.
+  const ProgramRun twice =
+      run_tool({"-o", "out2", "a/x.jpg", "a/../a/x.jpg"}, in_folder(dir.root()));
+  EXPECT_EQ(twice.status, 0) << twice.err;
+  EXPECT_EQ(summary_counts(twice.err), "bmpsepia: 1 converted, 0 failed");
+}
+
+TEST(Tool, NeverReplacesAnInput) {
+  TempDir dir;
+  copy_corpus(good_files[0], dir.path("x.jpg"));
+  const std::string before = digest_of(dir.path("x.jpg"));
+  const ProgramRun same = run_tool({"x.jpg", "./x.jpg"}, in_folder(dir.root()));
+  EXPECT_EQ(same.status, 1);
+  EXPECT_TRUE(contains(same.err, "x.jpg: not converted: its output ./x.jpg is an input file"))
+      << same.err;
+  EXPECT_EQ(digest_of(dir.path("x.jpg")), before);
+
+  // A named input ending in .bmp would be its own output in its own folder.
+  copy_corpus(good_files[0], dir.path("odd.bmp"));
+  const ProgramRun batch = run_tool({"-o", ".", "odd.bmp"}, in_folder(dir.root()));
+  EXPECT_EQ(batch.status, 1);
+  EXPECT_EQ(digest_of(dir.path("odd.bmp")), before);
+}
+
+TEST(Tool, UsageErrorsExitWithTwoAndAHint) {
+  TempDir dir;
+  make_dir(dir.path("folder"));
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{}, "missing input and output files"},
+      {{"a.jpg"}, "missing output file after 'a.jpg'"},
+      {{"a.jpg", "b.jpg", "c.bmp"}, "too many files; to convert several, give -o FOLDER"},
+      {{"-x", "a.jpg", "b.bmp"}, "unknown option '-x'"},
+      {{"--colour", "a.jpg", "b.bmp"}, "unknown option '--colour'"},
+      {{"-o", "out"}, "no input files given"},
+      {{"a.jpg", "-o"}, "option '-o' needs a value"},
+      {{"-o", "", "a.jpg"}, "option -o needs a folder name"},
+      {{"-o", "x", "-o", "y", "a.jpg"}, "option -o given twice"},
+      {{"-j", "0", "-o", "out", "a.jpg"}, "invalid worker count '0' for -j (want 1 to 256)"},
+      {{"--jobs=many", "-o", "out", "a.jpg"}, "invalid worker count 'many'"},
+      {{"--quiet=yes", "a.jpg", "b.bmp"}, "option '--quiet' takes no value"},
+      {{"folder", "out.bmp"}, "'folder' is a folder; to convert the files in it, give -o FOLDER"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    const ProgramRun run = run_tool(c.args, in_folder(dir.root()));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    const std::vector<std::string> lines = lines_of(run.err);
+    ASSERT_EQ(lines.size(), 2u) << run.err;
+    EXPECT_TRUE(lines[0].starts_with(std::string("bmpsepia: ") + c.message)) << lines[0];
+    EXPECT_TRUE(lines[1].starts_with("usage: bmpsepia IN.jpg OUT.bmp")) << lines[1];
+    EXPECT_TRUE(contains(lines[1], "bmpsepia --help")) << lines[1];
+    EXPECT_EQ(sorted_names(dir.root()), std::vector<std::string>{"folder"});
+  }
+}
+
+TEST(Tool, HelpAndVersion) {
+  const ProgramRun help = run_tool({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.err, "");
+  for (const char* part : {"SYNOPSIS", "OPTIONS", "EXIT STATUS", "EXAMPLES", "-j, --jobs=N",
+                           "Error decoding jpg", "progressive"}) {
+    EXPECT_TRUE(contains(help.out, part)) << part;
+  }
+  // Help wins over anything else on the line, errors included.
+  EXPECT_EQ(run_tool({"-x", "-h"}).out, help.out);
+
+  const ProgramRun version = run_tool({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("bmpsepia ") + BMPSEPIA_VERSION + "\n");
+}
+
+TEST(Tool, QuietBatchTellsOnlyFailures) {
+  TempDir dir;
+  copy_corpus(good_files[0], dir.path("good.jpg"));
+  copy_corpus(damaged_file, dir.path("bad.jpg"));
+  const ProgramRun run =
+      run_tool({"-q", "-o", "out", "good.jpg", "bad.jpg"}, in_folder(dir.root()));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "bad.jpg: Error decoding jpg. Please try again...\n");
+  EXPECT_TRUE(file_exists(dir.path("out/good.bmp")));
+}
+
+TEST(Tool, ProgressLineOnlyOnATerminal) {
+  TempDir dir;
+  make_dir(dir.path("in"));
+  for (int i = 0; i < 4; ++i)
+    copy_corpus(good_files[i], dir.path("in/" + std::to_string(i) + ".jpg"));
+  copy_corpus(damaged_file, dir.path("in/bad.jpg"));
+
+  const ProgramRun shown = run_tool({"-j", "2", "-o", "out", "in"}, on_terminal(dir.root()));
+  EXPECT_EQ(shown.status, 1) << shown.out;
+  // Drawn at once, wiped before the failure line and at the end, then the summary.
+  EXPECT_TRUE(shown.out.starts_with("\rbmpsepia: 0/5 (0%)\033[K")) << shown.out;
+  EXPECT_TRUE(
+      contains(shown.out, "\r\033[Kin/bad.jpg: Error decoding jpg. Please try again...\r\n"))
+      << shown.out;
+  const size_t summary = shown.out.rfind("\r\033[Kbmpsepia: 4 converted, 1 failed, ");
+  ASSERT_NE(summary, std::string::npos) << shown.out;
+  EXPECT_EQ(shown.out.find('\r', summary + 1), shown.out.size() - 2);  // only the final "\r\n"
+
+  const ProgramRun quiet = run_tool({"-q", "-o", "out2", "in"}, on_terminal(dir.root()));
+  EXPECT_EQ(quiet.out, "in/bad.jpg: Error decoding jpg. Please try again...\r\n");
+}
+
+TEST(Tool, AWorkerThatDiesCostsOnlyItsFile) {
+  TempDir dir;
+  make_dir(dir.path("in"));
+  const int count = 8;
+  for (int i = 0; i < count; ++i)
+    copy_corpus(large_file, dir.path("in/" + std::to_string(i) + ".jpg"));
+  // A worker with a file open in the output folder is in the middle of a conversion.
+  char* root = realpath(dir.root().c_str(), nullptr);
+  const std::string out_prefix = std::string(root) + "/out/";
+  free(root);
+  const auto kill_a_busy_worker = [&out_prefix](pid_t tool) {
+    for (int tries = 0; tries < 20000; ++tries) {
+      for (const pid_t worker : child_processes(tool)) {
+        if (has_open_file_in(worker, out_prefix)) {
+          kill(worker, SIGKILL);
+          return;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  };
+  const ProgramRun run =
+      run_tool({"-j", "2", "-o", "out", "in"}, in_folder(dir.root(), kill_a_busy_worker));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(contains(run.err, ": not converted: the worker process was ended by signal 9"))
+      << run.err;
+  EXPECT_EQ(summary_counts(run.err), "bmpsepia: 7 converted, 1 failed");
+  EXPECT_EQ(list_dir(dir.path("out")).size(), 7u);  // and no half-written file
+}
+
+TEST(Tool, InterruptFinishesConversionsUnderWayAndLeavesNoPartFile) {
+  TempDir dir;
+  make_dir(dir.path("in"));
+  const int count = 12;
+  for (int i = 0; i < count; ++i)
+    copy_corpus(large_file, dir.path("in/" + std::to_string(i) + ".jpg"));
+  const std::string out = dir.path("out");
+  // Like Ctrl-C at a shell: to the whole process group, once the first output is begun.
+  const auto interrupt = [&out](pid_t tool) {
+    for (int tries = 0; tries < 20000 && list_dir(out).empty(); ++tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    kill(-tool, SIGINT);
+  };
+  const ProgramRun run = run_tool({"-j", "2", "-o", "out", "in"}, in_folder(dir.root(), interrupt));
+  EXPECT_EQ(run.status, 130) << run.err;
+  EXPECT_TRUE(contains(run.err, "bmpsepia: interrupted: ")) << run.err;
+  for (const std::string& name : list_dir(out)) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(name.ends_with(".bmp"));
+    EXPECT_EQ(digest_of(out + "/" + name), expected_digest(large_file));
+  }
+}
+
+}  // namespace
