@@ -48,7 +48,7 @@ bool read_scan_header() {
 
 // The Huffman tables of the scan, each with its short-code table.
 struct ScanTables {
-  HuffmanEntry fast[4][1 << fast_bits];
+  FastEntry fast[4][1 << fast_bits];
 };
 
 // Between restart intervals the data must carry the next restart marker, byte-aligned; the DC
@@ -77,7 +77,7 @@ inline uint32_t read_coefficients(BitReader& r, const ScanTables& tables,
   const HuffmanValue dc = read_huffman(r, tables.fast[dc_index], decoder.huffman_lookup[dc_index]);
   component.dc_predictor = wrap_add(component.dc_predictor, dc.value);
   coefficients[0] = wrap_mul(component.dc_predictor, quant[0]);
-  const HuffmanEntry* ac_fast = tables.fast[component.ac_table];
+  const FastEntry* ac_fast = tables.fast[component.ac_table];
   const HuffmanEntry* ac_full = decoder.huffman_lookup[component.ac_table];
   uint32_t rows_used = 1;
   for (int32_t k = 0; k < 63 && !r.failed;) {
