@@ -70,8 +70,7 @@ void fill_block(uint8_t* dest, int32_t stride, uint8_t value) {
 // that may hold a non-zero coefficient (bit r for row r).
 inline uint32_t read_coefficients(BitReader& r, const ScanTables& tables,
                                   ComponentPlane& component) {
-  int32_t* coefficients = decoder.coefficients;
-  platform_fill(coefficients, sizeof decoder.coefficients);
+  int32_t* coefficients = decoder.coefficients;  // all zero on entry
   const uint8_t* quant = decoder.quant_tables[component.quant_index];
   const int32_t dc_index = component.dc_table;
   const HuffmanValue dc = read_huffman(r, tables.fast[dc_index], decoder.huffman_lookup[dc_index]);
@@ -99,6 +98,14 @@ inline uint32_t read_coefficients(BitReader& r, const ScanTables& tables,
   return rows_used;
 }
 
+// Leaves `coefficients` all zero again for the next block, clearing only the rows it used.
+inline void clear_rows(uint32_t rows_used) {
+  for (int32_t row = 0; row < 8; ++row) {
+    if ((rows_used >> row & 1) != 0)
+      platform_fill(decoder.coefficients + 8 * row, 8 * sizeof(int32_t));
+  }
+}
+
 // Runs the inverse DCT of `coefficients` into the block at `dest`.
 inline void transform_block(uint32_t rows_used, int32_t stride, uint8_t* dest) {
   int32_t* coefficients = decoder.coefficients;
@@ -110,11 +117,12 @@ inline void transform_block(uint32_t rows_used, int32_t stride, uint8_t* dest) {
     for (int32_t j = 1; j < 8; ++j) flat = flat && coefficients[j] == coefficients[0];
     if (flat) {
       fill_block(dest, stride, column_shortcut_value(coefficients[0]));
-      return;
+    } else {
+      uint8_t row[8];
+      for (int32_t j = 0; j < 8; ++j) row[j] = column_shortcut_value(coefficients[j]);
+      for (int32_t y = 0; y < 8; ++y) memcpy(dest + y * stride, row, 8);
     }
-    uint8_t row[8];
-    for (int32_t j = 0; j < 8; ++j) row[j] = column_shortcut_value(coefficients[j]);
-    for (int32_t y = 0; y < 8; ++y) memcpy(dest + y * stride, row, 8);
+    clear_rows(rows_used);
     return;
   }
   // Rows that hold only zeros would come out as zeros.
@@ -122,6 +130,7 @@ inline void transform_block(uint32_t rows_used, int32_t stride, uint8_t* dest) {
     if ((rows_used >> row & 1) != 0) idct_row(coefficients + 8 * row);
   }
   idct_columns(coefficients, dest, stride);
+  clear_rows(rows_used);
 }
 
 // Decodes one block. The reader is held in locals for the block: plane stores (bytes, which may
@@ -161,6 +170,7 @@ void decode_scan() {
   int32_t countdown = interval;
   int32_t restart_index = 0;
   BitReader r = load_bit_reader();
+  platform_fill(decoder.coefficients, sizeof decoder.coefficients);
   for (int32_t my = 0; my < mcus.down; ++my) {
     for (int32_t mx = 0; mx < mcus.across; ++mx) {
       if (mcus.single_block) {
@@ -198,6 +208,7 @@ void decode_block(ComponentPlane* component, uint8_t* dest) {
   build_fast_table(decoder.huffman_lookup[component->dc_table], tables.fast[component->dc_table]);
   build_fast_table(decoder.huffman_lookup[component->ac_table], tables.fast[component->ac_table]);
   BitReader r = load_bit_reader();
+  platform_fill(decoder.coefficients, sizeof decoder.coefficients);
   decode_block_from(r, tables, component, dest);
   store_bit_reader(r);
 }
