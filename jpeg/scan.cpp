@@ -79,12 +79,16 @@ inline uint32_t read_coefficients(BitReader& r, const ScanTables& tables,
   const FastEntry* ac_fast = tables.fast[component.ac_table];
   const HuffmanEntry* ac_full = decoder.huffman_lookup[component.ac_table];
   uint32_t rows_used = 1;
-  for (int32_t k = 0; k < 63 && !r.failed;) {
+  // A failure ends the scan after this block, so the loop need not ask about it: a code that
+  // is not found gives symbol 0 and ends the block, and every pass moves k on.
+  for (int32_t k = 0; k < 63;) {
     const HuffmanValue ac = read_huffman(r, ac_fast, ac_full);
-    if (ac.symbol == 0) break;  // end of block, or no code found
-    if ((ac.symbol & 0x0F) == 0 && ac.symbol != 0xF0) {
-      r.failed = true;
-      break;
+    if ((ac.symbol & 0x0F) == 0) {  // no extra bits: end of block, or sixteen zeros
+      if (ac.symbol == 0) break;
+      if (ac.symbol != 0xF0) {
+        r.failed = true;
+        break;
+      }
     }
     k += (ac.symbol >> 4) + 1;
     if (k > 63) {
