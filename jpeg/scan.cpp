@@ -1,6 +1,7 @@
 // The scan: its header, the MCU loop with restart markers, and the decoding of one 8x8 block
 // from Huffman codes to samples in its plane.
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -129,9 +130,14 @@ inline void transform_block(uint32_t rows_used, int32_t stride, uint8_t* dest) {
     clear_rows(rows_used);
     return;
   }
-  // Rows that hold only zeros would come out as zeros.
-  for (int32_t row = 0; row < 8; ++row) {
-    if ((rows_used >> row & 1) != 0) idct_row(coefficients + 8 * row);
+  // Rows that hold only zeros would come out as zeros; with few rows in use, the others are
+  // skipped one by one.
+  if (std::popcount(rows_used) >= 3) {
+    idct_rows(coefficients);
+  } else {
+    for (int32_t row = 0; row < 8; ++row) {
+      if ((rows_used >> row & 1) != 0) idct_row(coefficients + 8 * row);
+    }
   }
   idct_columns(coefficients, dest, stride);
   clear_rows(rows_used);
