@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
     }
     for (int32_t y = 0; y < tile.h; ++y) {
       memcpy(&canvas[(static_cast<size_t>(tile.y + y) * width + tile.x) * 3],
-             &photo.pixels[static_cast<size_t>(y) * photo.width * 3], static_cast<size_t>(tile.w) * 3);
+             &photo.pixels[static_cast<size_t>(y) * photo.width * 3],
+             static_cast<size_t>(tile.w) * 3);
     }
   }
   EncodeOptions options;

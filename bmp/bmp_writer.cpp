@@ -72,8 +72,9 @@ bool write_bmp_rows(const char* path, int32_t width, int32_t height, BmpRowSourc
   const int64_t row_bytes = int64_t{width} * 3 + row_padding(width);
   const int64_t fitting = row_bytes == 0 ? 1 : batch_bytes / row_bytes;
   const auto batch_rows = static_cast<int32_t>(fitting < 1 ? 1 : fitting);
+  // One spare byte after the last row, which a row source may write.
   auto* batch =
-      static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(row_bytes * batch_rows)));
+      static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(row_bytes * batch_rows + 1)));
   if (batch == nullptr) {
     emit_message("Error writing the output file.");
     return false;

@@ -8,7 +8,8 @@ constexpr int32_t bmp_header_bytes = 54;
 // Fills the 54-byte header of a width x height picture.
 void build_bmp_header(int32_t width, int32_t height, uint8_t header[bmp_header_bytes]);
 
-// Produces picture row y (0 the top) as `width` pixels of blue, green, red.
+// Produces picture row y (0 the top) as `width` pixels of blue, green, red; it may write one
+// byte past them.
 using BmpRowSource = void (*)(const void* context, int32_t y, uint8_t* bgr);
 
 // Writes a width x height picture as a BMP file at `path`: bottom row first, blue, green, red,

@@ -97,15 +97,33 @@ inline uint32_t peek_bits(const BitReader& r, int32_t n) {
   return static_cast<uint32_t>(r.buffer >> (r.count - n)) & ((1u << n) - 1);
 }
 
-// Codes of up to this many bits are found in a small table that stays in the first-level cache;
-// longer ones in the full 16-bit table. Both give the same entry for the same bits.
+// A code and its extra bits that together take at most this many bits are found, value and
+// all, in a small table that stays in the first-level cache; anything longer goes through the
+// full 16-bit table. Both give the same symbol, value and bit count for the same bits.
 constexpr int32_t fast_bits = 9;
 
-// The short-code table of a 16-bit lookup table: entries of longer codes have length 0.
-inline void build_fast_table(const HuffmanEntry* full, HuffmanEntry* fast) {
+struct FastEntry {
+  uint8_t bits;  // code and extra bits together; 0: look in the full table
+  uint8_t symbol;
+  int16_t value;
+};
+
+// EXTEND: s extra bits v that start with 0 stand for v - 2^s + 1, without a branch on the
+// sign: the mask is all ones exactly then.
+inline int32_t extend(int32_t v, int32_t s) {
+  const int32_t negative = (v >> (s - 1)) - 1;
+  return v + (negative & (1 - (1 << s)));
+}
+
+inline void build_fast_table(const HuffmanEntry* full, FastEntry* fast) {
   for (int32_t i = 0; i < (1 << fast_bits); ++i) {
     const HuffmanEntry e = full[i << (16 - fast_bits)];
-    fast[i] = e.code_length <= fast_bits ? e : HuffmanEntry{0, 0};
+    const int32_t s = e.symbol & 0x0F;
+    fast[i] = FastEntry{0, 0, 0};
+    if (e.code_length == 0 || e.code_length + s > fast_bits) continue;
+    const int32_t extra = (i >> (fast_bits - e.code_length - s)) & ((1 << s) - 1);
+    fast[i] = FastEntry{static_cast<uint8_t>(e.code_length + s), e.symbol,
+                        static_cast<int16_t>(s == 0 ? 0 : extend(extra, s))};
   }
 }
 
@@ -115,13 +133,17 @@ struct HuffmanValue {
   bool found;  // false: no code begins with these bits; nothing was consumed
 };
 
-// Decodes one code and its extra bits into a signed value (EXTEND: extra bits that start with 0
-// stand for negative values).
-inline HuffmanValue read_huffman(BitReader& r, const HuffmanEntry* fast, const HuffmanEntry* full) {
+// Decodes one code and its extra bits into a signed value. The 16 bits a code may need are
+// asked for first, then the extra bits, as a byte-at-a-time reader would.
+inline HuffmanValue read_huffman(BitReader& r, const FastEntry* fast, const HuffmanEntry* full) {
   need_bits(r, 16);
   const uint32_t bits = peek_bits(r, 16);
-  HuffmanEntry entry = fast[bits >> (16 - fast_bits)];
-  if (entry.code_length == 0) entry = full[bits];
+  const FastEntry quick = fast[bits >> (16 - fast_bits)];
+  if (quick.bits != 0) {
+    r.count -= quick.bits;
+    return HuffmanValue{quick.value, quick.symbol, true};
+  }
+  const HuffmanEntry entry = full[bits];
   if (entry.code_length == 0) {
     r.failed = true;
     return HuffmanValue{0, 0, false};
@@ -132,7 +154,7 @@ inline HuffmanValue read_huffman(BitReader& r, const HuffmanEntry* fast, const H
   need_bits(r, s);
   const auto v = static_cast<int32_t>(peek_bits(r, s));
   r.count -= s;
-  return HuffmanValue{v < (1 << (s - 1)) ? v - (1 << s) + 1 : v, entry.symbol, true};
+  return HuffmanValue{extend(v, s), entry.symbol, true};
 }
 
 // The reader's operations on the decoder's record, one call at a time.
@@ -159,7 +181,7 @@ inline int32_t get_bits(int32_t n) {
 }
 
 inline int32_t decode_huffman(const HuffmanEntry* table, uint8_t* symbol) {
-  HuffmanEntry fast[1 << fast_bits];
+  FastEntry fast[1 << fast_bits];
   build_fast_table(table, fast);
   BitReader r = load_bit_reader();
   const HuffmanValue v = read_huffman(r, fast, table);

@@ -104,6 +104,8 @@ extern const uint8_t zigzag_order[64];
 // Inverse DCT.
 void idct_row(int32_t* row);
 void idct_column(const int32_t* column, uint8_t* dest, int32_t stride);
+// The row pass of all eight rows of `coefficients`, with the same results.
+void idct_rows(int32_t* coefficients);
 // The column pass of all eight columns of `coefficients`, with the same results.
 void idct_columns(const int32_t* coefficients, uint8_t* dest, int32_t stride);
 

@@ -86,6 +86,32 @@ IDCT_INLINE SignedLanes clip_lanes(SignedLanes v) {
   return v > top ? top : v;
 }
 
+// Transposes an 8 x 8 matrix held as eight rows of eight lanes, with the interleaving shuffles
+// that processors provide (unpack low and high, then halves exchanged).
+IDCT_INLINE void transpose(Lanes m[8]) {
+  const SignedLanes lo32 = {0, 8, 1, 9, 4, 12, 5, 13};
+  const SignedLanes hi32 = {2, 10, 3, 11, 6, 14, 7, 15};
+  const SignedLanes lo64 = {0, 1, 8, 9, 4, 5, 12, 13};
+  const SignedLanes hi64 = {2, 3, 10, 11, 6, 7, 14, 15};
+  const SignedLanes lo128 = {0, 1, 2, 3, 8, 9, 10, 11};
+  const SignedLanes hi128 = {4, 5, 6, 7, 12, 13, 14, 15};
+  Lanes a[8], b[8];
+  for (int32_t i = 0; i < 8; i += 2) {
+    a[i] = __builtin_shuffle(m[i], m[i + 1], lo32);
+    a[i + 1] = __builtin_shuffle(m[i], m[i + 1], hi32);
+  }
+  for (int32_t i = 0; i < 8; i += 4) {
+    b[i] = __builtin_shuffle(a[i], a[i + 2], lo64);
+    b[i + 1] = __builtin_shuffle(a[i], a[i + 2], hi64);
+    b[i + 2] = __builtin_shuffle(a[i + 1], a[i + 3], lo64);
+    b[i + 3] = __builtin_shuffle(a[i + 1], a[i + 3], hi64);
+  }
+  for (int32_t i = 0; i < 4; ++i) {
+    m[i] = __builtin_shuffle(b[i], b[i + 4], lo128);
+    m[i + 4] = __builtin_shuffle(b[i], b[i + 4], hi128);
+  }
+}
+
 }  // namespace
 
 void idct_row(int32_t* row) {
@@ -138,4 +164,24 @@ void idct_columns(const int32_t* coefficients, uint8_t* dest, int32_t stride) {
     const ByteLanes bytes = __builtin_convertvector(v, ByteLanes);
     memcpy(dest + k * stride, &bytes, sizeof bytes);
   }
+}
+
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void idct_rows(int32_t* coefficients) {
+  Lanes c[8];
+  for (int32_t k = 0; k < 8; ++k) memcpy(&c[k], coefficients + 8 * k, sizeof c[k]);
+  transpose(c);  // lane i is now row i; c[k] holds the rows' k-th values
+  const Lanes zero = {};
+  const SignedLanes shortcut =
+      ((c[1] | c[2] | c[3] | c[5] | c[6] | c[7]) == zero) & ((c[4] << 11) == zero);
+  const Lanes flat = c[0] << 3;
+  const Lanes dc = (c[0] << 11) + 128;  // 128 rounds the final shift by 8
+  const Butterfly<Lanes> b = butterfly(c, dc + (c[4] << 11), dc - (c[4] << 11), 0, 0);
+  Lanes out[8] = {b.e0 + b.o_sum, b.e1 + b.m1, b.e2 + b.m2, b.e3 + b.q_sum,
+                  b.e3 - b.q_sum, b.e2 - b.m2, b.e1 - b.m1, b.e0 - b.o_sum};
+  for (int32_t k = 0; k < 8; ++k) out[k] = shortcut != 0 ? flat : shr(out[k], 8);
+  transpose(out);
+  for (int32_t k = 0; k < 8; ++k) memcpy(coefficients + 8 * k, &out[k], sizeof out[k]);
 }

@@ -1,6 +1,7 @@
 // The scan: its header, the MCU loop with restart markers, and the decoding of one 8x8 block
 // from Huffman codes to samples in its plane.
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -48,7 +49,7 @@ bool read_scan_header() {
 
 // The Huffman tables of the scan, each with its short-code table.
 struct ScanTables {
-  HuffmanEntry fast[4][1 << fast_bits];
+  FastEntry fast[4][1 << fast_bits];
 };
 
 // Between restart intervals the data must carry the next restart marker, byte-aligned; the DC
@@ -70,22 +71,25 @@ void fill_block(uint8_t* dest, int32_t stride, uint8_t value) {
 // that may hold a non-zero coefficient (bit r for row r).
 inline uint32_t read_coefficients(BitReader& r, const ScanTables& tables,
                                   ComponentPlane& component) {
-  int32_t* coefficients = decoder.coefficients;
-  platform_fill(coefficients, sizeof decoder.coefficients);
+  int32_t* coefficients = decoder.coefficients;  // all zero on entry
   const uint8_t* quant = decoder.quant_tables[component.quant_index];
   const int32_t dc_index = component.dc_table;
   const HuffmanValue dc = read_huffman(r, tables.fast[dc_index], decoder.huffman_lookup[dc_index]);
   component.dc_predictor = wrap_add(component.dc_predictor, dc.value);
   coefficients[0] = wrap_mul(component.dc_predictor, quant[0]);
-  const HuffmanEntry* ac_fast = tables.fast[component.ac_table];
+  const FastEntry* ac_fast = tables.fast[component.ac_table];
   const HuffmanEntry* ac_full = decoder.huffman_lookup[component.ac_table];
   uint32_t rows_used = 1;
-  for (int32_t k = 0; k < 63 && !r.failed;) {
+  // A failure ends the scan after this block, so the loop need not ask about it: a code that
+  // is not found gives symbol 0 and ends the block, and every pass moves k on.
+  for (int32_t k = 0; k < 63;) {
     const HuffmanValue ac = read_huffman(r, ac_fast, ac_full);
-    if (ac.symbol == 0) break;  // end of block, or no code found
-    if ((ac.symbol & 0x0F) == 0 && ac.symbol != 0xF0) {
-      r.failed = true;
-      break;
+    if ((ac.symbol & 0x0F) == 0) {  // no extra bits: end of block, or sixteen zeros
+      if (ac.symbol == 0) break;
+      if (ac.symbol != 0xF0) {
+        r.failed = true;
+        break;
+      }
     }
     k += (ac.symbol >> 4) + 1;
     if (k > 63) {
@@ -99,6 +103,14 @@ inline uint32_t read_coefficients(BitReader& r, const ScanTables& tables,
   return rows_used;
 }
 
+// Leaves `coefficients` all zero again for the next block, clearing only the rows it used.
+inline void clear_rows(uint32_t rows_used) {
+  for (int32_t row = 0; row < 8; ++row) {
+    if ((rows_used >> row & 1) != 0)
+      platform_fill(decoder.coefficients + 8 * row, 8 * sizeof(int32_t));
+  }
+}
+
 // Runs the inverse DCT of `coefficients` into the block at `dest`.
 inline void transform_block(uint32_t rows_used, int32_t stride, uint8_t* dest) {
   int32_t* coefficients = decoder.coefficients;
@@ -110,18 +122,25 @@ inline void transform_block(uint32_t rows_used, int32_t stride, uint8_t* dest) {
     for (int32_t j = 1; j < 8; ++j) flat = flat && coefficients[j] == coefficients[0];
     if (flat) {
       fill_block(dest, stride, column_shortcut_value(coefficients[0]));
-      return;
+    } else {
+      uint8_t row[8];
+      for (int32_t j = 0; j < 8; ++j) row[j] = column_shortcut_value(coefficients[j]);
+      for (int32_t y = 0; y < 8; ++y) memcpy(dest + y * stride, row, 8);
     }
-    uint8_t row[8];
-    for (int32_t j = 0; j < 8; ++j) row[j] = column_shortcut_value(coefficients[j]);
-    for (int32_t y = 0; y < 8; ++y) memcpy(dest + y * stride, row, 8);
+    clear_rows(rows_used);
     return;
   }
-  // Rows that hold only zeros would come out as zeros.
-  for (int32_t row = 0; row < 8; ++row) {
-    if ((rows_used >> row & 1) != 0) idct_row(coefficients + 8 * row);
+  // Rows that hold only zeros would come out as zeros; with few rows in use, the others are
+  // skipped one by one.
+  if (std::popcount(rows_used) >= 3) {
+    idct_rows(coefficients);
+  } else {
+    for (int32_t row = 0; row < 8; ++row) {
+      if ((rows_used >> row & 1) != 0) idct_row(coefficients + 8 * row);
+    }
   }
   idct_columns(coefficients, dest, stride);
+  clear_rows(rows_used);
 }
 
 // Decodes one block. The reader is held in locals for the block: plane stores (bytes, which may
@@ -161,6 +180,7 @@ void decode_scan() {
   int32_t countdown = interval;
   int32_t restart_index = 0;
   BitReader r = load_bit_reader();
+  platform_fill(decoder.coefficients, sizeof decoder.coefficients);
   for (int32_t my = 0; my < mcus.down; ++my) {
     for (int32_t mx = 0; mx < mcus.across; ++mx) {
       if (mcus.single_block) {
@@ -198,6 +218,7 @@ void decode_block(ComponentPlane* component, uint8_t* dest) {
   build_fast_table(decoder.huffman_lookup[component->dc_table], tables.fast[component->dc_table]);
   build_fast_table(decoder.huffman_lookup[component->ac_table], tables.fast[component->ac_table]);
   BitReader r = load_bit_reader();
+  platform_fill(decoder.coefficients, sizeof decoder.coefficients);
   decode_block_from(r, tables, component, dest);
   store_bit_reader(r);
 }

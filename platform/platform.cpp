@@ -65,8 +65,6 @@ void platform_release(void* block) {
   free(block);
 }
 
-void platform_fill(void* block, size_t bytes) { memset(block, 0, bytes); }
-
 int32_t platform_wide_length(const char16_t* wide) {
   int32_t length = 0;
   while (wide[length] != 0) ++length;

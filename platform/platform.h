@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 struct PlatformFile;  // an open byte stream
 
@@ -19,7 +20,8 @@ bool platform_close(PlatformFile* file);  // false when buffered bytes could not
 
 void* platform_allocate(size_t bytes);  // null when none is available
 void platform_release(void* block);     // null does nothing
-void platform_fill(void* block, size_t bytes);
+// Inline: the decoder clears 256 bytes of coefficients for every block.
+inline void platform_fill(void* block, size_t bytes) { memset(block, 0, bytes); }
 
 int32_t platform_wide_length(const char16_t* wide);
 // Bytes a narrow copy of a wide path of `length` units may need, terminator included.

@@ -96,13 +96,20 @@ int create_temp_beside(const char* final_path, char** temp_path) {
 
 PlatformFile* platform_open(const char* path, const char* mode) {
   if (path == nullptr) return nullptr;
-  FILE* stream = fopen(path, mode);
-  if (stream == nullptr) return nullptr;
+  // Only regular files: a directory cannot be read, and opening a pipe or a device would wait
+  // for a writer, or never end. Opening without blocking lets the check come first.
+  const bool reading = mode[0] == 'r';
+  const int fd = open(
+      path, (reading ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC) | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
   struct stat info;
-  if (fstat(fileno(stream), &info) != 0 || S_ISDIR(info.st_mode)) {
-    fclose(stream);
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    close(fd);
     return nullptr;
   }
+  FILE* stream = fdopen(fd, mode);
+  if (stream == nullptr) close(fd);
   return reinterpret_cast<PlatformFile*>(stream);
 }
 

@@ -85,8 +85,9 @@ PlatformFile* platform_open(const char* path, const char* mode) {
   FILE* stream = _wfopen(wide, wide_mode);
   free(wide);
   if (stream == nullptr) return nullptr;
+  // Only regular files: reading a device (CON) or a pipe would wait for a writer.
   struct _stat64 info;
-  if (_fstat64(_fileno(stream), &info) != 0 || (info.st_mode & _S_IFMT) == _S_IFDIR) {
+  if (_fstat64(_fileno(stream), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) {
     fclose(stream);
     return nullptr;
   }

@@ -6,6 +6,7 @@
 // (x >> 1, y >> 1), which is what replication would have copied; other layouts are enlarged
 // first.
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -24,6 +25,9 @@ struct ColourTables {
   int32_t cr_green[256];  // -183 cr + 128; the green offset is (cb_green + cr_green) >> 8
   uint8_t clip[768];      // clip_byte(v - clip_offset)
   uint8_t tone[766][3];   // the sepia pixel of a channel sum
+  // The same pixels as four bytes in memory order, red first or blue first, the last byte 0:
+  // one store writes a pixel, and the next pixel's store covers the spare byte.
+  uint32_t tone_packed[2][766];
 };
 
 constexpr ColourTables make_tables() {
@@ -44,6 +48,12 @@ constexpr ColourTables make_tables() {
                         static_cast<uint8_t>(sum - red - green)};
     sepia_tone(pixel);
     for (int32_t k = 0; k < 3; ++k) t.tone[sum][k] = pixel[k];
+    const uint32_t rgb = uint32_t{pixel[0]} | uint32_t{pixel[1]} << 8 | uint32_t{pixel[2]} << 16;
+    const uint32_t bgr = uint32_t{pixel[2]} | uint32_t{pixel[1]} << 8 | uint32_t{pixel[0]} << 16;
+    t.tone_packed[0][sum] =
+        std::endian::native == std::endian::little ? rgb : __builtin_bswap32(rgb);
+    t.tone_packed[1][sum] =
+        std::endian::native == std::endian::little ? bgr : __builtin_bswap32(bgr);
   }
   return t;
 }
@@ -70,10 +80,10 @@ inline void put_pixel(uint8_t* out, int32_t c0, int32_t red_offset, int32_t gree
     blue = c2;
   }
   if constexpr (tone) {
-    const uint8_t* toned = tables.tone[red + green + blue];
-    red = toned[0];
-    green = toned[1];
-    blue = toned[2];
+    const uint32_t packed =
+        tables.tone_packed[order == ChannelOrder::rgb ? 0 : 1][red + green + blue];
+    memcpy(out, &packed, sizeof packed);
+    return;
   }
   constexpr int32_t first = order == ChannelOrder::rgb ? 0 : 2;
   out[first] = static_cast<uint8_t>(red);
@@ -204,8 +214,9 @@ void convert_image() {
   // The frame header bounded width x height x 3 by INT32_MAX.
   const size_t row_bytes = size_t{static_cast<uint32_t>(decoder.width)} * 3;
   if (decoder.rgb_image == nullptr) {
-    decoder.rgb_image =
-        static_cast<uint8_t*>(platform_allocate(row_bytes * static_cast<size_t>(decoder.height)));
+    // One spare byte: rendering may write one past a row's end.
+    decoder.rgb_image = static_cast<uint8_t*>(
+        platform_allocate(row_bytes * static_cast<size_t>(decoder.height) + 1));
     if (decoder.rgb_image == nullptr) {
       fail();
       return;

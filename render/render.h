@@ -15,7 +15,8 @@ void prepare_planes();
 
 enum class ChannelOrder { rgb, bgr };
 
-// Renders picture row y (0 the top) of the prepared planes as `width` pixels of 3 bytes.
+// Renders picture row y (0 the top) of the prepared planes as `width` pixels of 3 bytes. It may
+// write one byte past them, which `out` must have room for.
 void render_row(int32_t y, ChannelOrder order, uint8_t* out);
 
 // Prepares the planes and renders every row into `rgb_image`.

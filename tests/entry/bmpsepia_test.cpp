@@ -41,6 +41,7 @@ TEST_F(BMPSepiaTest, ConvertsAndWritesTheWholePicture) {
 
 TEST_F(BMPSepiaTest, InputFailures) {
   ASSERT_EQ(mkdir(dir.path("folder.jpg").c_str(), 0755), 0);
+  ASSERT_EQ(mkfifo(dir.path("pipe.jpg").c_str(), 0644), 0);
   write_file(dir.path("empty.jpg"), {});
   write_file(dir.path("text.jpg"), {'h', 'e', 'l', 'l', 'o'});
   Bytes truncated = small_jpeg();
@@ -53,6 +54,8 @@ TEST_F(BMPSepiaTest, InputFailures) {
   } cases[] = {
       {"missing", dir.path("missing.jpg"), opening_error},
       {"directory", dir.path("folder.jpg"), opening_error},
+      {"pipe without a writer", dir.path("pipe.jpg"), opening_error},
+      {"device", "/dev/zero", opening_error},
       {"empty", dir.path("empty.jpg"), decoding_error},
       {"not a jpeg", dir.path("text.jpg"), decoding_error},
       {"cut short", dir.path("truncated.jpg"), decoding_error},

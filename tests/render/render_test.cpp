@@ -25,7 +25,7 @@ std::ostream& operator<<(std::ostream& out, const Rgb& p) {
 Rgb convert_pixel(uint8_t c0, uint8_t c1, uint8_t c2, bool plain = false) {
   reset_decoder();
   uint8_t planes[3] = {c0, c1, c2};
-  uint8_t out[3] = {};
+  uint8_t out[4] = {};  // rendering may write one spare byte
   decoder.width = decoder.height = 1;
   decoder.component_count = 3;
   decoder.plain_colour = plain;
@@ -156,7 +156,7 @@ TEST(ConvertImage, PlanesAreWalkedWithTheirOwnStrides) {
   decoder.components[0] = make_plane(6, 6, 16);
   decoder.components[1] = make_plane(3, 3, 8);
   decoder.components[2] = make_plane(3, 3, 8);
-  decoder.rgb_image = static_cast<uint8_t*>(platform_allocate(6 * 6 * 3));
+  decoder.rgb_image = static_cast<uint8_t*>(platform_allocate(6 * 6 * 3 + 1));
   convert_image();
   ASSERT_EQ(decoder.status, status_running);
   for (int y = 0; y < 6; ++y) {
@@ -189,7 +189,7 @@ TEST(ConvertImage, RgbFramesAreTakenAsTheyAre) {
     SCOPED_TRACE(c.name);
     reset_decoder();
     uint8_t planes[3] = {200, 10, 20};
-    uint8_t out[3];
+    uint8_t out[4];
     decoder.width = decoder.height = 1;
     decoder.component_count = 3;
     decoder.plain_colour = true;
@@ -209,7 +209,7 @@ TEST(ConvertImage, RgbFramesAreTakenAsTheyAre) {
 TEST(ConvertImage, GreyBecomesSepiaOfEqualChannels) {
   reset_decoder();
   uint8_t grey[8 * 2] = {0, 30, 46, 128, 209, 210, 255, 1};
-  uint8_t out[4 * 3];
+  uint8_t out[4 * 3 + 1];
   decoder.width = 4;
   decoder.height = 1;
   decoder.component_count = 1;
@@ -238,7 +238,7 @@ TEST(ConvertImage, ToneOfEveryChannelSum) {
     planes[1][sum] = static_cast<uint8_t>(green);
     planes[2][sum] = static_cast<uint8_t>(sum - red - green);
   }
-  std::vector<uint8_t> out(width * 3);
+  std::vector<uint8_t> out(width * 3 + 1);
   decoder.width = width;
   decoder.height = 1;
   decoder.component_count = 3;
