@@ -7,7 +7,7 @@
 #                                               the decode target (default 20000) and a quarter
 #                                               as many of the slower file target, from the seeds
 # Fuzzing starts from the generated seeds, the regression inputs and the corpus photographs of
-# up to 64 KiB (larger ones would be read cut short and slow every run down).
+# up to 16 KiB (larger ones would be read cut short and slow every run down).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:?build folder}
@@ -16,7 +16,7 @@ shift 2
 corpus=${BMPSEPIA_CORPUS_DIR:-../shared/corpus}
 seeds="$build/seeds"
 "$build/fuzz/fuzz_seeds" "$seeds" >/dev/null
-flags=(-dict=fuzz/jpeg.dict -max_len=65536 -timeout=20 -rss_limit_mb=2048 -print_final_stats=1)
+flags=(-dict=fuzz/jpeg.dict -max_len=16384 -timeout=20 -rss_limit_mb=2048 -print_final_stats=1)
 
 run() {
   local target=$1
@@ -36,7 +36,7 @@ case "$mode" in
     photos="$build/photos"
     rm -rf "$photos"
     mkdir -p "$photos"
-    find "$(cd "$corpus" && pwd)" -maxdepth 1 -name '*.jp*g' -size -65k \
+    find "$(cd "$corpus" && pwd)" -maxdepth 1 -name '*.jp*g' -size -17k \
       -exec ln -s {} "$photos/" \;
     for target in "${targets[@]}"; do
       mkdir -p "$build/corpus/$target" "$build/findings/$target"
