@@ -1,12 +1,19 @@
 # Entry points: `make run` converts a sample photograph, `make test` builds and runs every test
 # (plain and under AddressSanitizer + UndefinedBehaviorSanitizer), `make test-cross` builds for
-# ARM and Windows and runs the tests there under qemu-user and wine.
+# ARM and Windows and runs the tests there under qemu-user and wine, `make fuzz` fuzzes the
+# decoder and BMPSepia for FUZZ_SECONDS per target, `make fuzz-smoke` runs a short
+# deterministic pass.
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release -DBMPSEPIA_WERROR=ON
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= decode convert
+FUZZ_SMOKE_RUNS ?= 20000
 
-.PHONY: all deps build test test-plain test-asan test-cross run bench clean format
+.PHONY: all deps build test test-plain test-asan test-cross run bench clean format fuzz \
+  fuzz-smoke fuzz-build
 
 all: build
 
@@ -32,6 +39,19 @@ test: test-plain test-asan
 test-cross:
 	JOBS=$(JOBS) scripts/test-cross.sh
 
+# The fuzz build: clang with libFuzzer, AddressSanitizer and UBSan over everything.
+fuzz-build:
+	@scripts/install-deps.sh clang libclang-rt-14-dev
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBMPSEPIA_FUZZ=ON -DBMPSEPIA_TESTS=OFF >/dev/null
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+fuzz: fuzz-build
+	fuzz/run.sh $(FUZZ_BUILD) fuzz $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+fuzz-smoke: fuzz-build
+	fuzz/run.sh $(FUZZ_BUILD) smoke $(FUZZ_SMOKE_RUNS)
+
 run: build
 	@scripts/run-sample.sh $(BUILD)
 
@@ -54,4 +74,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-cross
+	rm -rf $(BUILD) $(ASAN_BUILD) build-cross $(FUZZ_BUILD)

@@ -130,6 +130,22 @@ void parse_frame_header() {
     fail();
     return;
   }
+  // Every block takes at least two bits of scan data (a one-bit DC code and a one-bit end of
+  // block), so a frame of more than four blocks per input byte left could only be decoded from
+  // the 1-bits that stand in past the end. Refusing it before anything is allocated keeps the
+  // memory and time of a decode in proportion to the input, not to the size its header claims.
+  int64_t blocks = int64_t{(decoder.width + 7) / 8} * ((decoder.height + 7) / 8);
+  if (count != 1) {
+    int64_t blocks_per_mcu = 0;
+    for (int32_t i = 0; i < count; ++i) {
+      blocks_per_mcu += decoder.components[i].h_samp * decoder.components[i].v_samp;
+    }
+    blocks = int64_t{decoder.mcus_across} * decoder.mcus_down * blocks_per_mcu;
+  }
+  if (blocks > int64_t{decoder.bytes_left} * 4) {
+    fail();
+    return;
+  }
   for (int32_t i = 0; i < count; ++i) {
     ComponentPlane& c = decoder.components[i];
     c.plane_width = (c.h_samp * decoder.width + h_max - 1) / h_max;

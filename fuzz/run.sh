@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Runs the libFuzzer targets of a fuzz build, one after the other, one process each.
+#   fuzz/run.sh BUILD fuzz SECONDS [TARGET...]  fuzz each target for SECONDS, growing its corpus
+#                                               in BUILD/corpus/TARGET; crashes, leaks and
+#                                               timeouts go to BUILD/findings/TARGET
+#   fuzz/run.sh BUILD smoke [RUNS]              a short deterministic pass: seed 1, RUNS runs of
+#                                               the decode target (default 20000) and a quarter
+#                                               as many of the slower file target, from the seeds
+# Fuzzing starts from the generated seeds, the regression inputs and the corpus photographs of
+# up to 16 KiB (larger ones would be read cut short and slow every run down).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:?build folder}
+mode=${2:?fuzz or smoke}
+shift 2
+corpus=${BMPSEPIA_CORPUS_DIR:-../shared/corpus}
+seeds="$build/seeds"
+"$build/fuzz/fuzz_seeds" "$seeds" >/dev/null
+flags=(-dict=fuzz/jpeg.dict -max_len=16384 -timeout=20 -rss_limit_mb=2048 -print_final_stats=1)
+
+run() {
+  local target=$1
+  shift
+  local quiet=()
+  # The conversion prints a message for every refused input; keep libFuzzer's own output only.
+  [ "$target" = convert ] && quiet=(-close_fd_mask=2)
+  "$build/fuzz/fuzz_$target" "${flags[@]}" "${quiet[@]}" "$@"
+}
+
+case "$mode" in
+  fuzz)
+    seconds=${1:?seconds}
+    shift
+    targets=("$@")
+    [ ${#targets[@]} -eq 0 ] && targets=(decode convert)
+    photos="$build/photos"
+    rm -rf "$photos"
+    mkdir -p "$photos"
+    find "$(cd "$corpus" && pwd)" -maxdepth 1 -name '*.jp*g' -size -17k \
+      -exec ln -s {} "$photos/" \;
+    for target in "${targets[@]}"; do
+      mkdir -p "$build/corpus/$target" "$build/findings/$target"
+      echo "== fuzzing $target for $seconds s"
+      run "$target" -max_total_time="$seconds" -artifact_prefix="$build/findings/$target/" \
+        "$build/corpus/$target" "$seeds" fuzz/regressions "$photos"
+    done
+    ;;
+  smoke)
+    runs=${1:-20000}
+    for target in decode convert; do
+      n=$runs
+      [ "$target" = convert ] && n=$((runs / 4))
+      work=$(mktemp -d)
+      echo "== smoke run of $target: seed 1, $n runs"
+      status=0
+      run "$target" -seed=1 -runs="$n" -artifact_prefix="$work/" "$work" "$seeds" \
+        fuzz/regressions || status=$?
+      rm -rf "$work"
+      [ $status -eq 0 ] || exit $status
+    done
+    echo "smoke: 2 passed, 0 failed"
+    ;;
+  *)
+    echo "usage: fuzz/run.sh BUILD fuzz SECONDS [TARGET...] | fuzz/run.sh BUILD smoke [RUNS]" >&2
+    exit 2
+    ;;
+esac

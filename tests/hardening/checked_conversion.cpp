@@ -1,0 +1,133 @@
+#include "hardening/checked_conversion.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "bmp/bmp_writer.h"
+#include "bmpsepia.h"
+#include "entry/image.h"
+#include "jpeg/decoder.h"
+#include "platform/platform.h"
+#include "support/conversion_check.h"
+
+namespace {
+
+volatile uint32_t picture_sum = 0;  // keeps the read of every pixel
+
+constexpr const char* decode_message = "Error decoding jpg. Please try again...\n";
+
+int64_t file_bytes(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 ? int64_t{info.st_size} : -1;
+}
+
+Bytes head_of(const std::string& path, size_t count) {
+  Bytes head(count);
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return {};
+  head.resize(fread(head.data(), 1, count, f));
+  fclose(f);
+  return head;
+}
+
+}  // namespace
+
+Conversion convert_catching_messages(const std::string& jpeg_path, const std::string& bmp_path) {
+  char* text = nullptr;
+  size_t length = 0;
+  FILE* memory = open_memstream(&text, &length);
+  FILE* console = stderr;
+  fflush(console);
+  stderr = memory;
+  const std::u16string in = utf16(jpeg_path);
+  const std::u16string out = utf16(bmp_path);
+  const int result = BMPSepia(in.c_str(), out.c_str());
+  stderr = console;
+  fclose(memory);
+  Conversion conversion{result, std::string(text, length)};
+  free(text);
+  return conversion;
+}
+
+namespace {
+
+std::string describe(const Conversion& c) {
+  return "result " + std::to_string(c.result) + ", messages \"" + c.messages + "\"";
+}
+
+std::string outcome_problem(const Bytes& jpeg, const Conversion& c, const std::string& out) {
+  if (c.result == 1) {
+    if (c.messages != decode_message) return "failed with " + describe(c);
+    if (file_exists(out)) return "failed but wrote " + out;
+    return "";
+  }
+  if (c.result != 999) return "unexpected " + describe(c);
+  if (!c.messages.empty()) return "converted but printed \"" + c.messages + "\"";
+  int32_t width = 0;
+  int32_t height = 0;
+  if (!declared_frame_size(jpeg, &width, &height)) return "converted a file without a frame";
+  const std::string bmp = bmp_problem(head_of(out, 54), file_bytes(out), width, height);
+  return bmp.empty() ? "" : "output: " + bmp;
+}
+
+}  // namespace
+
+CheckedConversion convert_and_check(const Bytes& jpeg, const TempDir& dir) {
+  const std::string in = dir.path("in.jpg");
+  const std::string out = dir.path("out.bmp");
+  write_file(in, jpeg);
+  const int32_t blocks_before = platform_live_allocations();
+  const Conversion c = convert_catching_messages(in, out);
+  std::string problem = outcome_problem(jpeg, c, out);
+  unlink(out.c_str());
+  const int32_t held = platform_live_allocations() - blocks_before;
+  if (problem.empty() && held != 0) {
+    problem = std::to_string(held) + " heap blocks held after the call";
+  }
+  const std::vector<std::string> left = list_dir(dir.root());
+  if (problem.empty() && (left.size() != 1 || left[0] != "in.jpg")) {
+    problem = "files left in the folder:";
+    for (const std::string& name : left) problem += " " + name;
+  }
+  return CheckedConversion{c.result, problem};
+}
+
+CheckedConversion decode_and_check(const Bytes& jpeg) {
+  const int32_t blocks_before = platform_live_allocations();
+  reset_decoder();
+  const int32_t status = decode_jpeg(jpeg.data(), static_cast<int32_t>(jpeg.size()));
+  CheckedConversion outcome{status == 0 ? 999 : 1, ""};
+  if (status != 0 && status != 1) outcome.problem = "decode_jpeg gave " + std::to_string(status);
+  int32_t width = 0;
+  int32_t height = 0;
+  if (status == 0 && !declared_frame_size(jpeg, &width, &height)) {
+    outcome.problem = "decoded a file without a frame";
+  } else if (status == 0 && (image_width() != width || image_height() != height)) {
+    outcome.problem = "decoded " + std::to_string(image_width()) + "x" +
+                      std::to_string(image_height()) + " from a frame of " + std::to_string(width) +
+                      "x" + std::to_string(height);
+  } else if (status == 0 && image_pixels() == nullptr) {
+    outcome.problem = "decoded without a picture";
+  } else if (status == 0) {
+    // Every byte of the picture is read, so that a short buffer shows in the sanitizer build.
+    const uint8_t* pixels = image_pixels();
+    const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
+    uint32_t sum = 0;
+    for (size_t i = 0; i < bytes; ++i) sum += pixels[i];
+    uint8_t header[bmp_header_bytes];
+    build_bmp_header(width, height, header);
+    outcome.problem = bmp_problem(Bytes(header, header + bmp_header_bytes),
+                                  bmp_file_bytes(width, height), width, height);
+    picture_sum = sum;
+  }
+  release_decoder();
+  const int32_t held = platform_live_allocations() - blocks_before;
+  if (outcome.problem.empty() && held != 0) {
+    outcome.problem = std::to_string(held) + " heap blocks held after release_decoder";
+  }
+  return outcome;
+}

@@ -1,0 +1,28 @@
+#pragma once
+// Runs BMPSepia on bytes and checks everything a caller can see, whatever the bytes were.
+
+#include <cstdint>
+#include <string>
+
+#include "support/files.h"
+
+// Runs BMPSepia with UTF-8 paths and returns its result and messages. The messages are caught by
+// swapping the C stream `stderr` for one in memory, so that a sanitizer's report, which goes
+// straight to descriptor 2, still reaches the console when a test dies of it.
+Conversion convert_catching_messages(const std::string& jpeg_path, const std::string& bmp_path);
+
+struct CheckedConversion {
+  int result;
+  std::string problem;  // empty when the outcome is sound
+};
+
+// Writes `jpeg` into `dir` and converts it there. A sound outcome is either 999, no message and
+// a complete BMP of the declared frame size, or 1, the one line "Error decoding jpg. Please try
+// again..." and no output; in both cases no heap block is held afterwards and no other file
+// (such as a half-written temporary) is left in `dir`. The output is removed afterwards.
+CheckedConversion convert_and_check(const Bytes& jpeg, const TempDir& dir);
+
+// The same through the decoder alone, in memory, as the fuzz target does: decode_jpeg, read the
+// whole picture and its BMP header, release_decoder. 999 stands for a decoded picture of the
+// declared size.
+CheckedConversion decode_and_check(const Bytes& jpeg);

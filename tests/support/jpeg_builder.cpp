@@ -1,0 +1,435 @@
+#include "support/jpeg_builder.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// A fault in a test's own use of the builder, not in the code under test.
+[[noreturn]] void builder_fault(const char* what) {
+  fprintf(stderr, "jpeg_builder: %s\n", what);
+  abort();
+}
+
+void put_be16(Bytes* out, uint32_t v) {
+  out->push_back(static_cast<uint8_t>(v >> 8));
+  out->push_back(static_cast<uint8_t>(v));
+}
+
+HuffmanSpec make_spec(const uint8_t (&counts)[16], std::vector<uint8_t> symbols) {
+  HuffmanSpec spec{};
+  for (int32_t i = 0; i < 16; ++i) spec.counts[i] = counts[i];
+  spec.symbols = std::move(symbols);
+  return spec;
+}
+
+// AC symbols of the standard tables: a leading list in the order of the standard, then every
+// other run/size pair with sizes 1 to 10, by increasing run and size.
+std::vector<uint8_t> ac_symbols(const std::vector<uint8_t>& leading) {
+  std::vector<uint8_t> symbols = leading;
+  bool listed[256] = {};
+  for (const uint8_t s : leading) listed[s] = true;
+  for (int32_t run = 0; run < 16; ++run) {
+    for (int32_t size = 1; size <= 10; ++size) {
+      const auto s = static_cast<uint8_t>(run << 4 | size);
+      if (!listed[s]) symbols.push_back(s);
+    }
+  }
+  return symbols;
+}
+
+}  // namespace
+
+const HuffmanSpec& standard_dc_luminance() {
+  static const HuffmanSpec spec = make_spec({0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
+                                            {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+  return spec;
+}
+
+const HuffmanSpec& standard_dc_chrominance() {
+  static const HuffmanSpec spec = make_spec({0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0},
+                                            {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+  return spec;
+}
+
+const HuffmanSpec& standard_ac_luminance() {
+  static const HuffmanSpec spec = make_spec(
+      {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7D},
+      ac_symbols(
+          {0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12, 0x21, 0x31, 0x41, 0x06, 0x13, 0x51, 0x61,
+           0x07, 0x22, 0x71, 0x14, 0x32, 0x81, 0x91, 0xA1, 0x08, 0x23, 0x42, 0xB1, 0xC1, 0x15, 0x52,
+           0xD1, 0xF0, 0x24, 0x33, 0x62, 0x72, 0x82, 0x09, 0x0A, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x25,
+           0x26, 0x27, 0x28, 0x29, 0x2A, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x3A, 0x43, 0x44, 0x45,
+           0x46, 0x47, 0x48, 0x49, 0x4A, 0x53, 0x54, 0x55, 0x56, 0x57, 0x58, 0x59, 0x5A, 0x63, 0x64,
+           0x65, 0x66, 0x67, 0x68, 0x69, 0x6A, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7A, 0x83,
+           0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8A, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99,
+           0x9A, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xA8, 0xA9, 0xAA, 0xB2, 0xB3, 0xB4, 0xB5, 0xB6,
+           0xB7, 0xB8, 0xB9, 0xBA, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9, 0xCA, 0xD2, 0xD3,
+           0xD4, 0xD5, 0xD6, 0xD7, 0xD8, 0xD9, 0xDA, 0xE1, 0xE2}));
+  return spec;
+}
+
+const HuffmanSpec& standard_ac_chrominance() {
+  static const HuffmanSpec spec = make_spec(
+      {0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77},
+      ac_symbols({0x00, 0x01, 0x02, 0x03, 0x11, 0x04, 0x05, 0x21, 0x31, 0x06, 0x12, 0x41,
+                  0x51, 0x07, 0x61, 0x71, 0x13, 0x22, 0x32, 0x81, 0x08, 0x14, 0x42, 0x91,
+                  0xA1, 0xB1, 0xC1, 0x09, 0x23, 0x33, 0x52, 0xF0, 0x15, 0x62, 0x72, 0xD1,
+                  0x0A, 0x16, 0x24, 0x34, 0xE1, 0x25, 0xF1, 0x17, 0x18, 0x19, 0x1A, 0x26}));
+  return spec;
+}
+
+JpegBuilder& JpegBuilder::marker(uint8_t code) {
+  bytes_.push_back(0xFF);
+  bytes_.push_back(code);
+  return *this;
+}
+
+JpegBuilder& JpegBuilder::raw(const Bytes& bytes) {
+  bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+  return *this;
+}
+
+JpegBuilder& JpegBuilder::segment(uint8_t code, const Bytes& payload) {
+  if (payload.size() > 65533) builder_fault("segment payload too long");
+  return segment_with_length(code, static_cast<uint16_t>(payload.size() + 2), payload);
+}
+
+JpegBuilder& JpegBuilder::segment_with_length(uint8_t code, uint16_t length, const Bytes& payload) {
+  marker(code);
+  put_be16(&bytes_, length);
+  return raw(payload);
+}
+
+JpegBuilder& JpegBuilder::app0_jfif() {
+  return segment(0xE0, {'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0});
+}
+
+JpegBuilder& JpegBuilder::dqt(uint8_t id, uint8_t value) {
+  Bytes payload(65, value);
+  payload[0] = id;
+  return segment(0xDB, payload);
+}
+
+Bytes dht_payload(uint8_t table_class, uint8_t id, const HuffmanSpec& table) {
+  Bytes payload;
+  payload.push_back(static_cast<uint8_t>(table_class << 4 | id));
+  for (const uint8_t count : table.counts) payload.push_back(count);
+  for (const uint8_t symbol : table.symbols) payload.push_back(symbol);
+  return payload;
+}
+
+JpegBuilder& JpegBuilder::dht(uint8_t table_class, uint8_t id, const HuffmanSpec& table) {
+  return segment(0xC4, dht_payload(table_class, id, table));
+}
+
+JpegBuilder& JpegBuilder::standard_dht() {
+  return dht(0, 0, standard_dc_luminance())
+      .dht(1, 0, standard_ac_luminance())
+      .dht(0, 1, standard_dc_chrominance())
+      .dht(1, 1, standard_ac_chrominance());
+}
+
+Bytes sof0_payload(uint16_t width, uint16_t height, const std::vector<FrameComponent>& components) {
+  Bytes payload;
+  payload.push_back(8);
+  put_be16(&payload, height);
+  put_be16(&payload, width);
+  payload.push_back(static_cast<uint8_t>(components.size()));
+  for (const FrameComponent& c : components) {
+    payload.push_back(c.id);
+    payload.push_back(static_cast<uint8_t>(c.h_samp << 4 | (c.v_samp & 0x0F)));
+    payload.push_back(c.quant_index);
+  }
+  return payload;
+}
+
+JpegBuilder& JpegBuilder::sof0(uint16_t width, uint16_t height,
+                               const std::vector<FrameComponent>& components) {
+  return segment(0xC0, sof0_payload(width, height, components));
+}
+
+JpegBuilder& JpegBuilder::dri(uint16_t interval) {
+  Bytes payload;
+  put_be16(&payload, interval);
+  return segment(0xDD, payload);
+}
+
+Bytes sos_payload(const std::vector<ScanComponent>& components) {
+  Bytes payload;
+  payload.push_back(static_cast<uint8_t>(components.size()));
+  for (const ScanComponent& c : components) {
+    payload.push_back(c.id);
+    payload.push_back(static_cast<uint8_t>(c.dc_table << 4 | c.ac_table));
+  }
+  payload.push_back(0);  // spectral selection 0..63, no successive approximation
+  payload.push_back(63);
+  payload.push_back(0);
+  return payload;
+}
+
+JpegBuilder& JpegBuilder::sos(const std::vector<ScanComponent>& components) {
+  return segment(0xDA, sos_payload(components));
+}
+
+void BitWriter::put(uint32_t bits, int32_t count) {
+  if (count < 0 || count > 24) builder_fault("bit count out of range");
+  pending_ = pending_ << count | (bits & ((1u << count) - 1));
+  pending_count_ += count;
+  while (pending_count_ >= 8) {
+    const auto byte = static_cast<uint8_t>(pending_ >> (pending_count_ - 8));
+    bytes_.push_back(byte);
+    if (byte == 0xFF) bytes_.push_back(0x00);
+    pending_count_ -= 8;
+  }
+  pending_ &= (1u << pending_count_) - 1;
+}
+
+void BitWriter::align() {
+  if (pending_count_ > 0) put(0xFF, 8 - pending_count_);
+}
+
+void BitWriter::marker(uint8_t code) {
+  align();
+  bytes_.push_back(0xFF);
+  bytes_.push_back(code);
+}
+
+HuffmanCode::HuffmanCode(const HuffmanSpec& table) {
+  uint32_t code = 0;
+  size_t next = 0;
+  for (int32_t length = 1; length <= 16; ++length) {
+    for (int32_t i = 0; i < table.counts[length - 1]; ++i) {
+      if (next >= table.symbols.size()) builder_fault("fewer symbols than counts");
+      const uint8_t symbol = table.symbols[next++];
+      // A symbol listed twice keeps its first (shortest) code.
+      if (length_[symbol] == 0) {
+        code_[symbol] = static_cast<uint16_t>(code);
+        length_[symbol] = static_cast<uint8_t>(length);
+      }
+      ++code;
+    }
+    code <<= 1;
+  }
+}
+
+void HuffmanCode::put(BitWriter* bits, uint8_t symbol) const {
+  if (length_[symbol] == 0) builder_fault("symbol has no code in this table");
+  bits->put(code_[symbol], length_[symbol]);
+}
+
+EntropyCoder::EntropyCoder()
+    : EntropyCoder(standard_dc_luminance(), standard_ac_luminance(), standard_dc_chrominance(),
+                   standard_ac_chrominance()) {}
+
+EntropyCoder::EntropyCoder(const HuffmanSpec& dc0, const HuffmanSpec& ac0, const HuffmanSpec& dc1,
+                           const HuffmanSpec& ac1)
+    : dc_{HuffmanCode(dc0), HuffmanCode(dc1)}, ac_{HuffmanCode(ac0), HuffmanCode(ac1)} {}
+
+int32_t size_category(int32_t value) {
+  uint32_t magnitude = static_cast<uint32_t>(value < 0 ? -value : value);
+  int32_t size = 0;
+  while (magnitude != 0) {
+    magnitude >>= 1;
+    ++size;
+  }
+  return size;
+}
+
+void EntropyCoder::value(int32_t v, int32_t size) {
+  // Negative values are sent as v - 1 in `size` bits, so that their first bit is 0.
+  bits.put(static_cast<uint32_t>(v < 0 ? v - 1 : v), size);
+}
+
+void EntropyCoder::block(const int32_t zigzag[64], int32_t table, int32_t* predictor) {
+  const int32_t diff = zigzag[0] - *predictor;
+  *predictor = zigzag[0];
+  const int32_t dc_size = size_category(diff);
+  dc_symbol(table, static_cast<uint8_t>(dc_size));
+  value(diff, dc_size);
+  int32_t run = 0;
+  for (int32_t k = 1; k < 64; ++k) {
+    const int32_t v = zigzag[k];
+    if (v == 0) {
+      ++run;
+      continue;
+    }
+    for (; run >= 16; run -= 16) ac_symbol(table, 0xF0);
+    const int32_t size = size_category(v);
+    if (size > 10) builder_fault("AC value too large for a baseline table");
+    ac_symbol(table, static_cast<uint8_t>(run << 4 | size));
+    value(v, size);
+    run = 0;
+  }
+  if (run > 0) ac_symbol(table, 0x00);
+}
+
+namespace {
+
+// A small deterministic generator for block contents.
+struct Random {
+  uint32_t state;
+  uint32_t next() {
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+  }
+  int32_t range(int32_t low, int32_t high) {  // inclusive
+    return low + static_cast<int32_t>(next() % static_cast<uint32_t>(high - low + 1));
+  }
+};
+
+std::vector<int32_t> make_block(Random* random, int32_t component, int32_t bx, int32_t by,
+                                bool flat) {
+  std::vector<int32_t> zz(64, 0);
+  if (flat) return zz;
+  // A smooth level across the picture with some texture on top: DC values stay well inside
+  // the 11-bit range the standard tables code, AC values mostly in the first positions.
+  zz[0] = ((bx * 7 + by * 5 + component * 40) % 120) - 60 + random->range(-4, 4);
+  const int32_t count = random->range(0, 6);
+  for (int32_t i = 0; i < count; ++i) {
+    const int32_t k = random->next() % 4 == 0 ? random->range(1, 63) : random->range(1, 12);
+    zz[static_cast<size_t>(k)] = random->range(-40, 40);
+  }
+  return zz;
+}
+
+int32_t max_factor(const PictureSpec& spec, bool horizontal) {
+  int32_t m = 1;
+  for (const FrameComponent& c : spec.components) {
+    const int32_t f = horizontal ? c.h_samp : c.v_samp;
+    if (f > m) m = f;
+  }
+  return m;
+}
+
+}  // namespace
+
+PictureSpec::PictureSpec() : components{{1, 2, 2, 0}, {2, 1, 1, 1}, {3, 1, 1, 1}} {}
+
+std::vector<std::vector<int32_t>> picture_blocks(const PictureSpec& spec) {
+  std::vector<std::vector<int32_t>> blocks;
+  Random random{spec.seed * 2654435761u + 12345u};
+  const bool flat = spec.seed == 0;
+  if (spec.components.size() == 1) {
+    const int32_t across = (spec.width + 7) / 8;
+    const int32_t down = (spec.height + 7) / 8;
+    for (int32_t by = 0; by < down; ++by) {
+      for (int32_t bx = 0; bx < across; ++bx)
+        blocks.push_back(make_block(&random, 0, bx, by, flat));
+    }
+    return blocks;
+  }
+  const int32_t mcu_width = 8 * max_factor(spec, true);
+  const int32_t mcu_height = 8 * max_factor(spec, false);
+  const int32_t across = (spec.width + mcu_width - 1) / mcu_width;
+  const int32_t down = (spec.height + mcu_height - 1) / mcu_height;
+  for (int32_t my = 0; my < down; ++my) {
+    for (int32_t mx = 0; mx < across; ++mx) {
+      for (size_t i = 0; i < spec.components.size(); ++i) {
+        const FrameComponent& c = spec.components[i];
+        for (int32_t v = 0; v < c.v_samp; ++v) {
+          for (int32_t h = 0; h < c.h_samp; ++h) {
+            blocks.push_back(make_block(&random, static_cast<int32_t>(i), mx * c.h_samp + h,
+                                        my * c.v_samp + v, flat));
+          }
+        }
+      }
+    }
+  }
+  return blocks;
+}
+
+Bytes encode_scan(const PictureSpec& spec) {
+  const std::vector<std::vector<int32_t>> blocks = picture_blocks(spec);
+  // Which component each block of an MCU belongs to, in scan order.
+  std::vector<int32_t> mcu_components;
+  if (spec.components.size() == 1) {
+    mcu_components.push_back(0);
+  } else {
+    for (size_t i = 0; i < spec.components.size(); ++i) {
+      const FrameComponent& c = spec.components[i];
+      for (int32_t n = 0; n < c.h_samp * c.v_samp; ++n) {
+        mcu_components.push_back(static_cast<int32_t>(i));
+      }
+    }
+  }
+  EntropyCoder coder;
+  std::vector<int32_t> predictors(spec.components.size(), 0);
+  const size_t per_mcu = mcu_components.size();
+  const size_t mcus = blocks.size() / per_mcu;
+  int32_t restart_index = 0;
+  for (size_t m = 0; m < mcus; ++m) {
+    if (spec.restart_interval != 0 && m != 0 && m % spec.restart_interval == 0) {
+      coder.bits.marker(static_cast<uint8_t>(0xD0 | restart_index));
+      restart_index = (restart_index + 1) & 7;
+      for (int32_t& p : predictors) p = 0;
+    }
+    for (size_t b = 0; b < per_mcu; ++b) {
+      const int32_t component = mcu_components[b];
+      coder.block(blocks[m * per_mcu + b].data(), component == 0 ? 0 : 1,
+                  &predictors[static_cast<size_t>(component)]);
+    }
+  }
+  coder.bits.align();
+  return coder.bits.bytes();
+}
+
+Bytes make_jpeg(const PictureSpec& spec) {
+  std::vector<ScanComponent> scan;
+  for (size_t i = 0; i < spec.components.size(); ++i) {
+    const auto table = static_cast<uint8_t>(i == 0 ? 0 : 1);
+    scan.push_back({spec.components[i].id, table, table});
+  }
+  JpegBuilder jpeg;
+  jpeg.soi().app0_jfif().dqt(0, 4).dqt(1, 6).standard_dht().sof0(spec.width, spec.height,
+                                                                 spec.components);
+  if (spec.restart_interval != 0) jpeg.dri(spec.restart_interval);
+  jpeg.sos(scan).raw(encode_scan(spec));
+  if (spec.end_marker) jpeg.eoi();
+  return jpeg.bytes();
+}
+
+namespace {
+
+PictureSpec picture_of(uint16_t width, uint16_t height, std::vector<FrameComponent> components,
+                       uint16_t restart_interval = 0, uint32_t seed = 1) {
+  PictureSpec spec;
+  spec.width = width;
+  spec.height = height;
+  spec.components = std::move(components);
+  spec.restart_interval = restart_interval;
+  spec.seed = seed;
+  return spec;
+}
+
+std::vector<FrameComponent> colour(uint8_t h0, uint8_t v0, uint8_t h1, uint8_t v1, uint8_t h2,
+                                   uint8_t v2) {
+  return {{1, h0, v0, 0}, {2, h1, v1, 1}, {3, h2, v2, 1}};
+}
+
+}  // namespace
+
+std::vector<NamedPicture> sample_pictures() {
+  const std::vector<FrameComponent> grey = {{1, 1, 1, 0}};
+  return {
+      {"grey_1x1", picture_of(1, 1, grey)},
+      {"grey_8x8_flat", picture_of(8, 8, grey, 0, 0)},
+      {"grey_13x7", picture_of(13, 7, grey)},
+      {"grey_40x24_dri1", picture_of(40, 24, grey, 1)},
+      {"grey_2x2_sampled_17x17", picture_of(17, 17, {{1, 2, 2, 0}})},
+      {"grey_8x8_sampled_24x9", picture_of(24, 9, {{1, 8, 8, 0}})},
+      {"colour_444_1x1", picture_of(1, 1, colour(1, 1, 1, 1, 1, 1))},
+      {"colour_444_16x16", picture_of(16, 16, colour(1, 1, 1, 1, 1, 1))},
+      {"colour_422_33x17", picture_of(33, 17, colour(2, 1, 1, 1, 1, 1))},
+      {"colour_440_17x33", picture_of(17, 33, colour(1, 2, 1, 1, 1, 1))},
+      {"colour_420_5x5", picture_of(5, 5, colour(2, 2, 1, 1, 1, 1))},
+      {"colour_420_35x21_dri2", picture_of(35, 21, colour(2, 2, 1, 1, 1, 1), 2)},
+      {"colour_420_48x48_dri1", picture_of(48, 48, colour(2, 2, 1, 1, 1, 1), 1)},
+      {"colour_411_64x16", picture_of(64, 16, colour(4, 1, 1, 1, 1, 1))},
+      {"colour_410_40x24_dri3", picture_of(40, 24, colour(4, 2, 1, 1, 1, 1), 3)},
+      {"colour_chroma_22_11x9", picture_of(11, 9, colour(1, 1, 2, 2, 2, 2))},
+      {"colour_mixed_22_21_12_24x24", picture_of(24, 24, colour(2, 2, 2, 1, 1, 2))},
+      {"colour_881_24x24", picture_of(24, 24, colour(8, 8, 1, 1, 1, 1))},
+      {"colour_420_16x16_flat", picture_of(16, 16, colour(2, 2, 1, 1, 1, 1), 0, 0)},
+  };
+}
