@@ -248,6 +248,8 @@ TEST(WindowsPaths, FailuresReportOnceAndLeaveOutputsAsTheyWere) {
        "Error opening jpg. Please try again..."},
       {"input is a folder", folder, dir.path(L"出 2.bmp"),
        "Error opening jpg. Please try again..."},
+      {"input is a device", L"NUL", dir.path(L"出 4.bmp"),
+       "Error opening jpg. Please try again..."},
       {"input is not a JPEG", not_jpeg, dir.path(L"出 3.bmp"),
        "Error decoding jpg. Please try again..."},
       {"output folder missing", good, dir.path(L"不存在 ❓\\出.bmp"),
