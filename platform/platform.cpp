@@ -50,7 +50,9 @@ void* platform_allocate(size_t bytes) {
   constexpr size_t huge_page = size_t{2} << 20;
   if (bytes >= 4 * huge_page) {
     if (posix_memalign(&block, huge_page, bytes) != 0) block = nullptr;
+#if defined(MADV_HUGEPAGE)
     if (block != nullptr) madvise(block, bytes & ~(huge_page - 1), MADV_HUGEPAGE);
+#endif
   } else {
     block = malloc(bytes == 0 ? 1 : bytes);
   }
