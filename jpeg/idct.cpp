@@ -14,7 +14,9 @@
 
 // The vector helpers are always inlined, so no vector crosses a call and the ABI note on
 // passing them does not apply.
-#if defined(__GNUC__) && !defined(__clang__)
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wpsabi"
+#elif defined(__GNUC__)
 #pragma GCC diagnostic ignored "-Wpsabi"
 #endif
 #define IDCT_INLINE inline __attribute__((always_inline))
@@ -86,29 +88,32 @@ IDCT_INLINE SignedLanes clip_lanes(SignedLanes v) {
   return v > top ? top : v;
 }
 
+// Lane shuffles of two vectors, in the spelling each compiler understands.
+#if defined(__clang__)
+#define IDCT_SHUFFLE(a, b, i0, i1, i2, i3, i4, i5, i6, i7) \
+  __builtin_shufflevector(a, b, i0, i1, i2, i3, i4, i5, i6, i7)
+#else
+#define IDCT_SHUFFLE(a, b, i0, i1, i2, i3, i4, i5, i6, i7) \
+  __builtin_shuffle(a, b, SignedLanes{i0, i1, i2, i3, i4, i5, i6, i7})
+#endif
+
 // Transposes an 8 x 8 matrix held as eight rows of eight lanes, with the interleaving shuffles
 // that processors provide (unpack low and high, then halves exchanged).
 IDCT_INLINE void transpose(Lanes m[8]) {
-  const SignedLanes lo32 = {0, 8, 1, 9, 4, 12, 5, 13};
-  const SignedLanes hi32 = {2, 10, 3, 11, 6, 14, 7, 15};
-  const SignedLanes lo64 = {0, 1, 8, 9, 4, 5, 12, 13};
-  const SignedLanes hi64 = {2, 3, 10, 11, 6, 7, 14, 15};
-  const SignedLanes lo128 = {0, 1, 2, 3, 8, 9, 10, 11};
-  const SignedLanes hi128 = {4, 5, 6, 7, 12, 13, 14, 15};
   Lanes a[8], b[8];
   for (int32_t i = 0; i < 8; i += 2) {
-    a[i] = __builtin_shuffle(m[i], m[i + 1], lo32);
-    a[i + 1] = __builtin_shuffle(m[i], m[i + 1], hi32);
+    a[i] = IDCT_SHUFFLE(m[i], m[i + 1], 0, 8, 1, 9, 4, 12, 5, 13);
+    a[i + 1] = IDCT_SHUFFLE(m[i], m[i + 1], 2, 10, 3, 11, 6, 14, 7, 15);
   }
   for (int32_t i = 0; i < 8; i += 4) {
-    b[i] = __builtin_shuffle(a[i], a[i + 2], lo64);
-    b[i + 1] = __builtin_shuffle(a[i], a[i + 2], hi64);
-    b[i + 2] = __builtin_shuffle(a[i + 1], a[i + 3], lo64);
-    b[i + 3] = __builtin_shuffle(a[i + 1], a[i + 3], hi64);
+    b[i] = IDCT_SHUFFLE(a[i], a[i + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+    b[i + 1] = IDCT_SHUFFLE(a[i], a[i + 2], 2, 3, 10, 11, 6, 7, 14, 15);
+    b[i + 2] = IDCT_SHUFFLE(a[i + 1], a[i + 3], 0, 1, 8, 9, 4, 5, 12, 13);
+    b[i + 3] = IDCT_SHUFFLE(a[i + 1], a[i + 3], 2, 3, 10, 11, 6, 7, 14, 15);
   }
   for (int32_t i = 0; i < 4; ++i) {
-    m[i] = __builtin_shuffle(b[i], b[i + 4], lo128);
-    m[i + 4] = __builtin_shuffle(b[i], b[i + 4], hi128);
+    m[i] = IDCT_SHUFFLE(b[i], b[i + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+    m[i + 4] = IDCT_SHUFFLE(b[i], b[i + 4], 4, 5, 6, 7, 12, 13, 14, 15);
   }
 }
 
