@@ -1,8 +1,5 @@
 // The platform's file routines over POSIX: opening streams and replacing output files.
 
-// A 32-bit target's off_t would make files of 2 GiB and more fail to open or stat.
-#define _FILE_OFFSET_BITS 64
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -2,9 +2,6 @@
 // 32-bit file offset cannot express, and output names as long as a directory entry allows. The
 // big files are sparse, so they cost no disk space.
 
-// The test's own view of the files needs 64-bit offsets on 32-bit targets too.
-#define _FILE_OFFSET_BITS 64
-
 #include "support/files.h"
 
 #include <fcntl.h>
