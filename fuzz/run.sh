@@ -16,6 +16,10 @@ shift 2
 corpus=${BMPSEPIA_CORPUS_DIR:-../shared/corpus}
 seeds="$build/seeds"
 "$build/fuzz/fuzz_seeds" "$seeds" >/dev/null
+# The file target writes two files per run: on a disk they cost three quarters of its time.
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
+  export TMPDIR=/dev/shm
+fi
 flags=(-dict=fuzz/jpeg.dict -max_len=16384 -timeout=20 -rss_limit_mb=2048 -print_final_stats=1)
 
 run() {
