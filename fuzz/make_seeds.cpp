@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
     }
     ++written;
   };
-  for (const NamedPicture& picture : sample_pictures()) put(picture.name, make_jpeg(picture.spec));
+  for (const NamedPicture& picture : sample_pictures())
+    put(picture.name, make_jpeg(picture.recipe));
   // Every 16-bit prefix a code, so that the 1-bits past the end decode as blocks.
   put("tables_every_prefix", with_tables({{2}, {0, 0}}, {{2}, {0x00, 0x00}}, [](EntropyCoder* c) {
         c->dc_symbol(0, 0);

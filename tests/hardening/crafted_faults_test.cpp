@@ -34,12 +34,12 @@ JpegBuilder tables() { return JpegBuilder().soi().dqt(0, 4).dqt(1, 6).standard_d
 
 Bytes scan_data(uint16_t width, uint16_t height, const std::vector<FrameComponent>& frame,
                 uint16_t restart_interval = 0) {
-  PictureSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.components = frame;
-  spec.restart_interval = restart_interval;
-  return encode_scan(spec);
+  PictureRecipe recipe;
+  recipe.width = width;
+  recipe.height = height;
+  recipe.components = frame;
+  recipe.restart_interval = restart_interval;
+  return encode_scan(recipe);
 }
 
 // A whole file of the given frame whose data codes a picture of that geometry.

@@ -50,30 +50,30 @@ void fail_each_allocation(const Bytes& jpeg) {
 }
 
 TEST(ResourceFaults, EveryAllocationMayFail) {
-  PictureSpec colour;
+  PictureRecipe colour;
   colour.width = 21;
   colour.height = 13;
-  PictureSpec grey;
+  PictureRecipe grey;
   grey.components = {{1, 1, 1, 0}};
-  PictureSpec wide_chroma;
+  PictureRecipe wide_chroma;
   wide_chroma.width = 40;
   wide_chroma.components = {{1, 4, 1, 0}, {2, 1, 2, 1}, {3, 1, 1, 1}};
-  for (const PictureSpec& spec : {colour, grey, wide_chroma}) {
-    SCOPED_TRACE(std::to_string(spec.components.size()) + " components");
-    fail_each_allocation(make_jpeg(spec));
+  for (const PictureRecipe& recipe : {colour, grey, wide_chroma}) {
+    SCOPED_TRACE(std::to_string(recipe.components.size()) + " components");
+    fail_each_allocation(make_jpeg(recipe));
   }
 }
 
 TEST(ResourceFaults, AFullDiskLeavesTheOldOutputAlone) {
-  PictureSpec spec;
-  spec.width = 37;
-  spec.height = 11;
+  PictureRecipe recipe;
+  recipe.width = 37;
+  recipe.height = 11;
   TempDir dir;
   const std::string in = dir.path("in.jpg");
   const std::string out = dir.path("out.bmp");
-  write_file(in, make_jpeg(spec));
+  write_file(in, make_jpeg(recipe));
   const Bytes old_output = {'o', 'l', 'd'};
-  const int64_t full = bmp_file_bytes(spec.width, spec.height);
+  const int64_t full = bmp_file_bytes(recipe.width, recipe.height);
   for (const int64_t budget :
        {int64_t{0}, int64_t{1}, int64_t{53}, int64_t{54}, int64_t{55}, int64_t{200}, full - 1}) {
     SCOPED_TRACE("disk full after " + std::to_string(budget) + " bytes");
@@ -92,7 +92,7 @@ TEST(ResourceFaults, AFullDiskLeavesTheOldOutputAlone) {
   platform_fail_writes_after(-1);
   EXPECT_EQ(c.result, 999);
   const Bytes bmp = read_file(out);
-  EXPECT_EQ(bmp_problem(bmp, static_cast<int64_t>(bmp.size()), spec.width, spec.height), "");
+  EXPECT_EQ(bmp_problem(bmp, static_cast<int64_t>(bmp.size()), recipe.width, recipe.height), "");
 }
 
 }  // namespace

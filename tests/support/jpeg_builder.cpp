@@ -17,10 +17,10 @@ void put_be16(Bytes* out, uint32_t v) {
 }
 
 HuffmanSpec make_spec(const uint8_t (&counts)[16], std::vector<uint8_t> symbols) {
-  HuffmanSpec spec{};
-  for (int32_t i = 0; i < 16; ++i) spec.counts[i] = counts[i];
-  spec.symbols = std::move(symbols);
-  return spec;
+  HuffmanSpec recipe{};
+  for (int32_t i = 0; i < 16; ++i) recipe.counts[i] = counts[i];
+  recipe.symbols = std::move(symbols);
+  return recipe;
 }
 
 // AC symbols of the standard tables: a leading list in the order of the standard, then every
@@ -41,19 +41,19 @@ std::vector<uint8_t> ac_symbols(const std::vector<uint8_t>& leading) {
 }  // namespace
 
 const HuffmanSpec& standard_dc_luminance() {
-  static const HuffmanSpec spec = make_spec({0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
-                                            {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
-  return spec;
+  static const HuffmanSpec recipe = make_spec({0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
+                                              {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+  return recipe;
 }
 
 const HuffmanSpec& standard_dc_chrominance() {
-  static const HuffmanSpec spec = make_spec({0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0},
-                                            {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
-  return spec;
+  static const HuffmanSpec recipe = make_spec({0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0},
+                                              {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+  return recipe;
 }
 
 const HuffmanSpec& standard_ac_luminance() {
-  static const HuffmanSpec spec = make_spec(
+  static const HuffmanSpec recipe = make_spec(
       {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7D},
       ac_symbols(
           {0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12, 0x21, 0x31, 0x41, 0x06, 0x13, 0x51, 0x61,
@@ -66,17 +66,17 @@ const HuffmanSpec& standard_ac_luminance() {
            0x9A, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xA8, 0xA9, 0xAA, 0xB2, 0xB3, 0xB4, 0xB5, 0xB6,
            0xB7, 0xB8, 0xB9, 0xBA, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9, 0xCA, 0xD2, 0xD3,
            0xD4, 0xD5, 0xD6, 0xD7, 0xD8, 0xD9, 0xDA, 0xE1, 0xE2}));
-  return spec;
+  return recipe;
 }
 
 const HuffmanSpec& standard_ac_chrominance() {
-  static const HuffmanSpec spec = make_spec(
+  static const HuffmanSpec recipe = make_spec(
       {0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77},
       ac_symbols({0x00, 0x01, 0x02, 0x03, 0x11, 0x04, 0x05, 0x21, 0x31, 0x06, 0x12, 0x41,
                   0x51, 0x07, 0x61, 0x71, 0x13, 0x22, 0x32, 0x81, 0x08, 0x14, 0x42, 0x91,
                   0xA1, 0xB1, 0xC1, 0x09, 0x23, 0x33, 0x52, 0xF0, 0x15, 0x62, 0x72, 0xD1,
                   0x0A, 0x16, 0x24, 0x34, 0xE1, 0x25, 0xF1, 0x17, 0x18, 0x19, 0x1A, 0x26}));
-  return spec;
+  return recipe;
 }
 
 JpegBuilder& JpegBuilder::marker(uint8_t code) {
@@ -293,9 +293,9 @@ std::vector<int32_t> make_block(Random* random, int32_t component, int32_t bx, i
   return zz;
 }
 
-int32_t max_factor(const PictureSpec& spec, bool horizontal) {
+int32_t max_factor(const PictureRecipe& recipe, bool horizontal) {
   int32_t m = 1;
-  for (const FrameComponent& c : spec.components) {
+  for (const FrameComponent& c : recipe.components) {
     const int32_t f = horizontal ? c.h_samp : c.v_samp;
     if (f > m) m = f;
   }
@@ -304,29 +304,29 @@ int32_t max_factor(const PictureSpec& spec, bool horizontal) {
 
 }  // namespace
 
-PictureSpec::PictureSpec() : components{{1, 2, 2, 0}, {2, 1, 1, 1}, {3, 1, 1, 1}} {}
+PictureRecipe::PictureRecipe() : components{{1, 2, 2, 0}, {2, 1, 1, 1}, {3, 1, 1, 1}} {}
 
-std::vector<std::vector<int32_t>> picture_blocks(const PictureSpec& spec) {
+std::vector<std::vector<int32_t>> picture_blocks(const PictureRecipe& recipe) {
   std::vector<std::vector<int32_t>> blocks;
-  Random random{spec.seed * 2654435761u + 12345u};
-  const bool flat = spec.seed == 0;
-  if (spec.components.size() == 1) {
-    const int32_t across = (spec.width + 7) / 8;
-    const int32_t down = (spec.height + 7) / 8;
+  Random random{recipe.seed * 2654435761u + 12345u};
+  const bool flat = recipe.seed == 0;
+  if (recipe.components.size() == 1) {
+    const int32_t across = (recipe.width + 7) / 8;
+    const int32_t down = (recipe.height + 7) / 8;
     for (int32_t by = 0; by < down; ++by) {
       for (int32_t bx = 0; bx < across; ++bx)
         blocks.push_back(make_block(&random, 0, bx, by, flat));
     }
     return blocks;
   }
-  const int32_t mcu_width = 8 * max_factor(spec, true);
-  const int32_t mcu_height = 8 * max_factor(spec, false);
-  const int32_t across = (spec.width + mcu_width - 1) / mcu_width;
-  const int32_t down = (spec.height + mcu_height - 1) / mcu_height;
+  const int32_t mcu_width = 8 * max_factor(recipe, true);
+  const int32_t mcu_height = 8 * max_factor(recipe, false);
+  const int32_t across = (recipe.width + mcu_width - 1) / mcu_width;
+  const int32_t down = (recipe.height + mcu_height - 1) / mcu_height;
   for (int32_t my = 0; my < down; ++my) {
     for (int32_t mx = 0; mx < across; ++mx) {
-      for (size_t i = 0; i < spec.components.size(); ++i) {
-        const FrameComponent& c = spec.components[i];
+      for (size_t i = 0; i < recipe.components.size(); ++i) {
+        const FrameComponent& c = recipe.components[i];
         for (int32_t v = 0; v < c.v_samp; ++v) {
           for (int32_t h = 0; h < c.h_samp; ++h) {
             blocks.push_back(make_block(&random, static_cast<int32_t>(i), mx * c.h_samp + h,
@@ -339,27 +339,27 @@ std::vector<std::vector<int32_t>> picture_blocks(const PictureSpec& spec) {
   return blocks;
 }
 
-Bytes encode_scan(const PictureSpec& spec) {
-  const std::vector<std::vector<int32_t>> blocks = picture_blocks(spec);
+Bytes encode_scan(const PictureRecipe& recipe) {
+  const std::vector<std::vector<int32_t>> blocks = picture_blocks(recipe);
   // Which component each block of an MCU belongs to, in scan order.
   std::vector<int32_t> mcu_components;
-  if (spec.components.size() == 1) {
+  if (recipe.components.size() == 1) {
     mcu_components.push_back(0);
   } else {
-    for (size_t i = 0; i < spec.components.size(); ++i) {
-      const FrameComponent& c = spec.components[i];
+    for (size_t i = 0; i < recipe.components.size(); ++i) {
+      const FrameComponent& c = recipe.components[i];
       for (int32_t n = 0; n < c.h_samp * c.v_samp; ++n) {
         mcu_components.push_back(static_cast<int32_t>(i));
       }
     }
   }
   EntropyCoder coder;
-  std::vector<int32_t> predictors(spec.components.size(), 0);
+  std::vector<int32_t> predictors(recipe.components.size(), 0);
   const size_t per_mcu = mcu_components.size();
   const size_t mcus = blocks.size() / per_mcu;
   int32_t restart_index = 0;
   for (size_t m = 0; m < mcus; ++m) {
-    if (spec.restart_interval != 0 && m != 0 && m % spec.restart_interval == 0) {
+    if (recipe.restart_interval != 0 && m != 0 && m % recipe.restart_interval == 0) {
       coder.bits.marker(static_cast<uint8_t>(0xD0 | restart_index));
       restart_index = (restart_index + 1) & 7;
       for (int32_t& p : predictors) p = 0;
@@ -374,32 +374,32 @@ Bytes encode_scan(const PictureSpec& spec) {
   return coder.bits.bytes();
 }
 
-Bytes make_jpeg(const PictureSpec& spec) {
+Bytes make_jpeg(const PictureRecipe& recipe) {
   std::vector<ScanComponent> scan;
-  for (size_t i = 0; i < spec.components.size(); ++i) {
+  for (size_t i = 0; i < recipe.components.size(); ++i) {
     const auto table = static_cast<uint8_t>(i == 0 ? 0 : 1);
-    scan.push_back({spec.components[i].id, table, table});
+    scan.push_back({recipe.components[i].id, table, table});
   }
   JpegBuilder jpeg;
-  jpeg.soi().app0_jfif().dqt(0, 4).dqt(1, 6).standard_dht().sof0(spec.width, spec.height,
-                                                                 spec.components);
-  if (spec.restart_interval != 0) jpeg.dri(spec.restart_interval);
-  jpeg.sos(scan).raw(encode_scan(spec));
-  if (spec.end_marker) jpeg.eoi();
+  jpeg.soi().app0_jfif().dqt(0, 4).dqt(1, 6).standard_dht().sof0(recipe.width, recipe.height,
+                                                                 recipe.components);
+  if (recipe.restart_interval != 0) jpeg.dri(recipe.restart_interval);
+  jpeg.sos(scan).raw(encode_scan(recipe));
+  if (recipe.end_marker) jpeg.eoi();
   return jpeg.bytes();
 }
 
 namespace {
 
-PictureSpec picture_of(uint16_t width, uint16_t height, std::vector<FrameComponent> components,
-                       uint16_t restart_interval = 0, uint32_t seed = 1) {
-  PictureSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.components = std::move(components);
-  spec.restart_interval = restart_interval;
-  spec.seed = seed;
-  return spec;
+PictureRecipe picture_of(uint16_t width, uint16_t height, std::vector<FrameComponent> components,
+                         uint16_t restart_interval = 0, uint32_t seed = 1) {
+  PictureRecipe recipe;
+  recipe.width = width;
+  recipe.height = height;
+  recipe.components = std::move(components);
+  recipe.restart_interval = restart_interval;
+  recipe.seed = seed;
+  return recipe;
 }
 
 std::vector<FrameComponent> colour(uint8_t h0, uint8_t v0, uint8_t h1, uint8_t v1, uint8_t h2,

@@ -113,8 +113,8 @@ class EntropyCoder {
 // The number of bits that a signed value needs in a DC or AC symbol (its size category).
 int32_t size_category(int32_t value);
 
-struct PictureSpec {
-  PictureSpec();  // 16 x 16 at 4:2:0
+struct PictureRecipe {
+  PictureRecipe();  // 16 x 16 at 4:2:0
   uint16_t width = 16;
   uint16_t height = 16;
   // Components with their sampling factors; component 0 uses quantisation and Huffman tables 0,
@@ -127,18 +127,18 @@ struct PictureSpec {
 
 // Blocks in the order the scan carries them (MCU by MCU, per component its h x v blocks; one
 // block per MCU for a one-component frame), each in zig-zag order.
-std::vector<std::vector<int32_t>> picture_blocks(const PictureSpec& spec);
+std::vector<std::vector<int32_t>> picture_blocks(const PictureRecipe& recipe);
 // The entropy-coded data of the picture's scan, restart markers included.
-Bytes encode_scan(const PictureSpec& spec);
+Bytes encode_scan(const PictureRecipe& recipe);
 // A whole file: SOI, JFIF, DQT 0 and 1, the standard DHTs, SOF0, DRI when asked, SOS, the
 // entropy-coded data and EOI.
-Bytes make_jpeg(const PictureSpec& spec);
+Bytes make_jpeg(const PictureRecipe& recipe);
 
 // Small valid pictures of every kind the decoder takes: every sampling layout, greyscale,
 // restart intervals (with the marker index wrapping past 7), sizes that are not whole MCUs and
 // the smallest sizes. Named for file names: "colour_420_35x21_dri2".
 struct NamedPicture {
   const char* name;
-  PictureSpec spec;
+  PictureRecipe recipe;
 };
 std::vector<NamedPicture> sample_pictures();

@@ -45,16 +45,16 @@ TEST(JpegBuilder, SamplePicturesDecodeAtTheirSize) {
   TempDir dir;
   for (const NamedPicture& picture : sample_pictures()) {
     SCOPED_TRACE(picture.name);
-    const Bytes jpeg = make_jpeg(picture.spec);
+    const Bytes jpeg = make_jpeg(picture.recipe);
     bool reference_takes_it = true;  // it takes sampling factors up to 4
-    for (const FrameComponent& c : picture.spec.components) {
+    for (const FrameComponent& c : picture.recipe.components) {
       reference_takes_it = reference_takes_it && c.h_samp <= 4 && c.v_samp <= 4;
     }
     DecodedImage reference;
     if (reference_takes_it) {
       ASSERT_TRUE(reference_decode(jpeg, &reference));
-      EXPECT_EQ(reference.width, picture.spec.width);
-      EXPECT_EQ(reference.height, picture.spec.height);
+      EXPECT_EQ(reference.width, picture.recipe.width);
+      EXPECT_EQ(reference.height, picture.recipe.height);
     }
     const CheckedConversion outcome = convert_and_check(jpeg, dir);
     EXPECT_EQ(outcome.result, 999);
