@@ -99,7 +99,13 @@ void colour_row(int32_t y, uint8_t* out) {
   const uint8_t* row0 = planes[0].samples + y * planes[0].stride;
   const uint8_t* row1 = planes[1].samples + (y >> ys) * planes[1].stride;
   const uint8_t* row2 = planes[2].samples + (y >> ys) * planes[2].stride;
-  for (int32_t x = 0; x < width; x += 1 << xs) {
+  int32_t x = 0;
+  if constexpr (colour == Colour::ycbcr && tone) {
+    x = width & ~(tone_span_pixels - 1);
+    tone_span(row0, row1, row2, xs == 1, order, x, out);
+    out += 3 * x;
+  }
+  for (; x < width; x += 1 << xs) {
     const int32_t c1 = row1[x >> xs];
     const int32_t c2 = row2[x >> xs];
     int32_t red_offset = 0, green_offset = 0, blue_offset = 0;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -256,6 +257,64 @@ TEST(ConvertImage, ToneOfEveryChannelSum) {
               (Rgb{want[0], want[1], want[2]}));
   }
   reset_decoder();
+}
+
+}  // namespace
+
+namespace {
+
+// The toned row is the sepia tone of the plain colour, in both channel orders, with chroma read
+// in place and at half width. Along a row Y = x, Cb = y + 37x and Cr = c + 91x (mod 256): with
+// chroma in place that reaches every Y, Cb, Cr triple once.
+TEST(RenderRow, TonesEveryYCbCrAsItsPlainColour) {
+  constexpr int32_t width = 256 + 7;  // a tail after the last whole span
+  constexpr int32_t height = 256;
+  for (const int32_t xs : {0, 1}) {
+    SCOPED_TRACE(xs == 0 ? "chroma in place" : "chroma at half width");
+    const int32_t chroma_width = (width + xs) >> xs;
+    std::vector<uint8_t> planes[3] = {std::vector<uint8_t>(width * height),
+                                      std::vector<uint8_t>(chroma_width * height),
+                                      std::vector<uint8_t>(chroma_width * height)};
+    for (int32_t y = 0; y < height; ++y) {
+      for (int32_t x = 0; x < width; ++x) planes[0][y * width + x] = static_cast<uint8_t>(x);
+      for (int32_t x = 0; x < chroma_width; ++x) {
+        planes[1][y * chroma_width + x] = static_cast<uint8_t>(y + 37 * x);
+      }
+    }
+    reset_decoder();
+    decoder.width = width;
+    decoder.height = height;
+    decoder.component_count = 3;
+    decoder.jfif_seen = true;
+    const int32_t widths[3] = {width, chroma_width, chroma_width};
+    for (int i = 0; i < 3; ++i) {
+      decoder.components[i] =
+          ComponentPlane{i + 1, 1, 1, widths[i], height, widths[i], 0, 2, 0, 0, planes[i].data()};
+    }
+    prepare_planes();
+    ASSERT_EQ(decoder.render_plan.chroma_xs, xs);
+    std::vector<uint8_t> plain(3 * width + 1), rgb(3 * width + 1), bgr(3 * width + 1);
+    std::vector<uint8_t> want(3 * width);
+    for (int32_t c = 0; c < 256; c += xs == 0 ? 1 : 5) {
+      for (int32_t x = 0; x < chroma_width; ++x) {
+        for (int32_t y = 0; y < height; ++y) {
+          planes[2][y * chroma_width + x] = static_cast<uint8_t>(c + 91 * x);
+        }
+      }
+      for (int32_t y = 0; y < height; ++y) {
+        decoder.plain_colour = true;
+        render_row(y, ChannelOrder::rgb, plain.data());
+        decoder.plain_colour = false;
+        render_row(y, ChannelOrder::rgb, rgb.data());
+        render_row(y, ChannelOrder::bgr, bgr.data());
+        for (int32_t x = 0; x < width; ++x) sepia_tone(&plain[3 * x]);
+        for (int32_t x = 0; x < 3 * width; ++x) want[x] = plain[x - x % 3 + 2 - x % 3];
+        ASSERT_TRUE(std::equal(want.begin(), want.end(), bgr.begin())) << c << ", row " << y;
+        ASSERT_TRUE(std::equal(plain.begin(), plain.end() - 1, rgb.begin())) << c << ", row " << y;
+      }
+    }
+    reset_decoder();
+  }
 }
 
 }  // namespace
