@@ -11,57 +11,12 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "render/colour_tables.h"
 #include "render/render.h"
 
 namespace {
 
-// Channel values before clamping lie in -256..511 (Y plus an offset within -227..225).
-constexpr int32_t clip_offset = 256;
-
-struct ColourTables {
-  int32_t cr_red[256];    // (359 cr + 128) >> 8, with cr = Cr - 128
-  int32_t cb_blue[256];   // (454 cb + 128) >> 8
-  int32_t cb_green[256];  // -88 cb
-  int32_t cr_green[256];  // -183 cr + 128; the green offset is (cb_green + cr_green) >> 8
-  uint8_t clip[768];      // clip_byte(v - clip_offset)
-  uint8_t tone[766][3];   // the sepia pixel of a channel sum
-  // The same pixels as four bytes in memory order, red first or blue first, the last byte 0:
-  // one store writes a pixel, and the next pixel's store covers the spare byte.
-  uint32_t tone_packed[2][766];
-};
-
-constexpr ColourTables make_tables() {
-  ColourTables t{};
-  for (int32_t i = 0; i < 256; ++i) {
-    const int32_t c = i - 128;
-    t.cr_red[i] = (359 * c + 128) >> 8;
-    t.cb_blue[i] = (454 * c + 128) >> 8;
-    t.cb_green[i] = -88 * c;
-    t.cr_green[i] = -183 * c + 128;
-  }
-  for (int32_t v = 0; v < 768; ++v) t.clip[v] = static_cast<uint8_t>(clip_byte(v - clip_offset));
-  for (int32_t sum = 0; sum < 766; ++sum) {
-    // Any three bytes with this sum: the tone depends on nothing else.
-    const int32_t red = sum < 255 ? sum : 255;
-    const int32_t green = sum - red < 255 ? sum - red : 255;
-    uint8_t pixel[3] = {static_cast<uint8_t>(red), static_cast<uint8_t>(green),
-                        static_cast<uint8_t>(sum - red - green)};
-    sepia_tone(pixel);
-    for (int32_t k = 0; k < 3; ++k) t.tone[sum][k] = pixel[k];
-    const uint32_t rgb = uint32_t{pixel[0]} | uint32_t{pixel[1]} << 8 | uint32_t{pixel[2]} << 16;
-    const uint32_t bgr = uint32_t{pixel[2]} | uint32_t{pixel[1]} << 8 | uint32_t{pixel[0]} << 16;
-    t.tone_packed[0][sum] =
-        std::endian::native == std::endian::little ? rgb : __builtin_bswap32(rgb);
-    t.tone_packed[1][sum] =
-        std::endian::native == std::endian::little ? bgr : __builtin_bswap32(bgr);
-  }
-  return t;
-}
-
-constexpr ColourTables tables = make_tables();
-
-static_assert(tables.cr_red[0] == -179 && tables.cr_red[255] == 178);
-static_assert(tables.cb_blue[0] == -227 && tables.cb_blue[255] == 225);
+constexpr const ColourTables& tables = colour_tables;
 
 enum class Colour { ycbcr, rgb };
 

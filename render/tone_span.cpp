@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "render/colour_tables.h"
 #include "render/render.h"
 
 #if defined(__clang__)
@@ -19,7 +20,6 @@
 namespace {
 
 typedef int16_t Words __attribute__((vector_size(32)));
-typedef uint16_t UnsignedWords __attribute__((vector_size(32)));
 typedef uint8_t Bytes __attribute__((vector_size(16)));
 typedef uint8_t HalfBytes __attribute__((vector_size(8)));
 
@@ -46,31 +46,10 @@ SPAN_INLINE Words clip(Words v) {
   return v > top ? top : v;
 }
 
-// floor(sum / 3) for sums up to 765: 85/256 falls short of a third by less than one in that
-// range, and the remainder tells when it did.
-SPAN_INLINE Words third(Words sum) {
-  const auto s = (UnsignedWords)sum;
-  UnsignedWords q = (s * 85) >> 8;
-  q -= (UnsignedWords)(s - q * 3 > 2);  // a true comparison is -1
-  return (Words)q;
-}
-
-// Sixteen pixels of three bytes, taken from the three byte planes in turn.
-SPAN_INLINE void interleave(Bytes a, Bytes b, Bytes c, uint8_t* out) {
-  Bytes v = __builtin_shufflevector(a, b, 0, 16, 0, 1, 17, 1, 2, 18, 2, 3, 19, 3, 4, 20, 4, 5);
-  v = __builtin_shufflevector(v, c, 0, 1, 16, 3, 4, 17, 6, 7, 18, 9, 10, 19, 12, 13, 20, 15);
-  memcpy(out, &v, sizeof v);
-  v = __builtin_shufflevector(a, b, 21, 5, 6, 22, 6, 7, 23, 7, 8, 24, 8, 9, 25, 9, 10, 26);
-  v = __builtin_shufflevector(v, c, 0, 21, 2, 3, 22, 5, 6, 23, 8, 9, 24, 11, 12, 25, 14, 15);
-  memcpy(out + 16, &v, sizeof v);
-  v = __builtin_shufflevector(a, b, 10, 11, 27, 11, 12, 28, 12, 13, 29, 13, 14, 30, 14, 15, 31, 15);
-  v = __builtin_shufflevector(v, c, 26, 1, 2, 27, 4, 5, 28, 7, 8, 29, 10, 11, 30, 13, 14, 31);
-  memcpy(out + 32, &v, sizeof v);
-}
-
 template <ChannelOrder order, int32_t xs>
 SPAN_INLINE void span(const uint8_t* luma, const uint8_t* cb_row, const uint8_t* cr_row,
                       int32_t count, uint8_t* out) {
+  const uint32_t* toned = colour_tables.tone_packed[order == ChannelOrder::rgb ? 0 : 1];
   for (int32_t x = 0; x < count; x += 16, out += 48) {
     Bytes y_bytes;
     memcpy(&y_bytes, luma + x, sizeof y_bytes);
@@ -80,23 +59,18 @@ SPAN_INLINE void span(const uint8_t* luma, const uint8_t* cb_row, const uint8_t*
     const Words red = clip(y + cr + ((cr * 103 + 128) >> 8));
     const Words green = clip(y - cr + ((cr * 73 - cb * 88 + 128) >> 8));
     const Words blue = clip(y + cb + ((cb * 198 + 128) >> 8));
-    const Words grey = third(red + green + blue);
-    const Bytes warm = __builtin_convertvector(clip(grey + 46), Bytes);
-    const Bytes mid = __builtin_convertvector(grey, Bytes);
-    const Bytes cool = __builtin_convertvector(clip(grey - 46), Bytes);
-    if constexpr (order == ChannelOrder::rgb) {
-      interleave(warm, mid, cool, out);
-    } else {
-      interleave(cool, mid, warm, out);
-    }
+    const Words sum = red + green + blue;
+    // The tone goes out one word per pixel from the table by channel sum: faster than
+    // dividing and interleaving in vectors, and the same on every processor. Each word's
+    // spare byte is covered by the next, the last one's by what follows the span.
+    int16_t sums[16];
+    memcpy(sums, &sum, sizeof sums);
+    for (int32_t i = 0; i < 16; ++i) memcpy(out + 3 * i, &toned[sums[i]], 4);
   }
 }
 
 }  // namespace
 
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
-__attribute__((target_clones("avx2", "default")))
-#endif
 void tone_span(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr, bool half_chroma,
                ChannelOrder order, int32_t count, uint8_t* out) {
   if (order == ChannelOrder::rgb) {
