@@ -100,7 +100,7 @@ inline uint32_t peek_bits(const BitReader& r, int32_t n) {
 // A code and its extra bits that together take at most this many bits are found, value and
 // all, in a small table that stays in the first-level cache; anything longer goes through the
 // full 16-bit table. Both give the same symbol, value and bit count for the same bits.
-constexpr int32_t fast_bits = 9;
+constexpr int32_t fast_bits = 10;
 
 struct FastEntry {
   uint8_t bits;  // code and extra bits together; 0: look in the full table

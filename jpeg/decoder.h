@@ -61,7 +61,7 @@ struct DecoderState {
   HuffmanEntry huffman_lookup[4][65536];
   uint64_t bit_buffer;  // bits fetched and not yet consumed, the newest lowest
   int32_t bit_count;
-  int32_t coefficients[64];
+  alignas(32) int32_t coefficients[64];
   int32_t restart_interval;
   uint8_t* rgb_image;  // owned: width x height pixels of red, green, blue, top row first; made
                        // only when the whole picture is rendered in memory
@@ -104,7 +104,8 @@ extern const uint8_t zigzag_order[64];
 // Inverse DCT.
 void idct_row(int32_t* row);
 void idct_column(const int32_t* column, uint8_t* dest, int32_t stride);
-// The row pass of all eight rows of `coefficients`, with the same results.
+// The row pass of all eight rows of `coefficients`, with the same results. Both eight-lane
+// passes take blocks aligned to 32 bytes, as the decoder's is.
 void idct_rows(int32_t* coefficients);
 // The column pass of all eight columns of `coefficients`, with the same results.
 void idct_columns(const int32_t* coefficients, uint8_t* dest, int32_t stride);

@@ -20,6 +20,8 @@
 #pragma GCC diagnostic ignored "-Wpsabi"
 #endif
 #define IDCT_INLINE inline __attribute__((always_inline))
+// Loops over the eight vectors run unrolled, so that they stay in registers.
+#define IDCT_UNROLLED _Pragma("GCC unroll 8")
 
 namespace {
 
@@ -27,6 +29,35 @@ using u32 = uint32_t;
 typedef uint32_t Lanes __attribute__((vector_size(32)));
 typedef int32_t SignedLanes __attribute__((vector_size(32)));
 typedef uint8_t ByteLanes __attribute__((vector_size(8)));
+// A row of a block's coefficients in memory, read as what it is. Blocks are 32-byte aligned,
+// which spares unaligned vector moves.
+typedef uint32_t StoredLanes __attribute__((vector_size(32), aligned(32), may_alias));
+
+IDCT_INLINE Lanes load_lanes(const int32_t* from) {
+  return *reinterpret_cast<const StoredLanes*>(from);
+}
+IDCT_INLINE void store_lanes(int32_t* to, Lanes v) { *reinterpret_cast<StoredLanes*>(to) = v; }
+
+// The eight rows of a block, each moved as one vector: a loop of moves may become a block copy
+// through memory, done in halves, which vector reads then wait for.
+struct Rows {
+  Lanes c[8];
+};
+IDCT_INLINE Rows load_rows(const int32_t* block) {
+  return Rows{{load_lanes(block), load_lanes(block + 8), load_lanes(block + 16),
+               load_lanes(block + 24), load_lanes(block + 32), load_lanes(block + 40),
+               load_lanes(block + 48), load_lanes(block + 56)}};
+}
+IDCT_INLINE void store_rows(int32_t* block, const Lanes rows[8]) {
+  store_lanes(block, rows[0]);
+  store_lanes(block + 8, rows[1]);
+  store_lanes(block + 16, rows[2]);
+  store_lanes(block + 24, rows[3]);
+  store_lanes(block + 32, rows[4]);
+  store_lanes(block + 40, rows[5]);
+  store_lanes(block + 48, rows[6]);
+  store_lanes(block + 56, rows[7]);
+}
 
 // Arithmetic shift right of the two's-complement value that a wrapped result stands for.
 IDCT_INLINE u32 shr(u32 v, int32_t bits) {
@@ -101,16 +132,19 @@ IDCT_INLINE SignedLanes clip_lanes(SignedLanes v) {
 // that processors provide (unpack low and high, then halves exchanged).
 IDCT_INLINE void transpose(Lanes m[8]) {
   Lanes a[8], b[8];
+  IDCT_UNROLLED
   for (int32_t i = 0; i < 8; i += 2) {
     a[i] = IDCT_SHUFFLE(m[i], m[i + 1], 0, 8, 1, 9, 4, 12, 5, 13);
     a[i + 1] = IDCT_SHUFFLE(m[i], m[i + 1], 2, 10, 3, 11, 6, 14, 7, 15);
   }
+  IDCT_UNROLLED
   for (int32_t i = 0; i < 8; i += 4) {
     b[i] = IDCT_SHUFFLE(a[i], a[i + 2], 0, 1, 8, 9, 4, 5, 12, 13);
     b[i + 1] = IDCT_SHUFFLE(a[i], a[i + 2], 2, 3, 10, 11, 6, 7, 14, 15);
     b[i + 2] = IDCT_SHUFFLE(a[i + 1], a[i + 3], 0, 1, 8, 9, 4, 5, 12, 13);
     b[i + 3] = IDCT_SHUFFLE(a[i + 1], a[i + 3], 2, 3, 10, 11, 6, 7, 14, 15);
   }
+  IDCT_UNROLLED
   for (int32_t i = 0; i < 4; ++i) {
     m[i] = IDCT_SHUFFLE(b[i], b[i + 4], 0, 1, 2, 3, 8, 9, 10, 11);
     m[i + 4] = IDCT_SHUFFLE(b[i], b[i + 4], 4, 5, 6, 7, 12, 13, 14, 15);
@@ -154,8 +188,8 @@ void idct_column(const int32_t* column, uint8_t* dest, int32_t stride) {
 __attribute__((target_clones("avx2", "default")))
 #endif
 void idct_columns(const int32_t* coefficients, uint8_t* dest, int32_t stride) {
-  Lanes c[8];
-  for (int32_t k = 0; k < 8; ++k) memcpy(&c[k], coefficients + 8 * k, sizeof c[k]);
+  const Rows rows = load_rows(coefficients);
+  const Lanes* c = rows.c;
   // Lanes whose column holds only c0 and a c4 that vanishes when scaled take the shortcut.
   const Lanes zero = {};
   const SignedLanes shortcut =
@@ -163,6 +197,7 @@ void idct_columns(const int32_t* coefficients, uint8_t* dest, int32_t stride) {
   const SignedLanes flat = clip_lanes((SignedLanes)shr(c[0] + 32, 6) + 128);
   Lanes values[8];
   column_values(c, values);
+  IDCT_UNROLLED
   for (int32_t k = 0; k < 8; ++k) {
     SignedLanes v = clip_lanes((SignedLanes)shr(values[k], 14) + 128);
     v = shortcut != 0 ? flat : v;
@@ -175,8 +210,8 @@ void idct_columns(const int32_t* coefficients, uint8_t* dest, int32_t stride) {
 __attribute__((target_clones("avx2", "default")))
 #endif
 void idct_rows(int32_t* coefficients) {
-  Lanes c[8];
-  for (int32_t k = 0; k < 8; ++k) memcpy(&c[k], coefficients + 8 * k, sizeof c[k]);
+  Rows rows = load_rows(coefficients);
+  Lanes* c = rows.c;
   transpose(c);  // lane i is now row i; c[k] holds the rows' k-th values
   const Lanes zero = {};
   const SignedLanes shortcut =
@@ -186,7 +221,8 @@ void idct_rows(int32_t* coefficients) {
   const Butterfly<Lanes> b = butterfly(c, dc + (c[4] << 11), dc - (c[4] << 11), 0, 0);
   Lanes out[8] = {b.e0 + b.o_sum, b.e1 + b.m1, b.e2 + b.m2, b.e3 + b.q_sum,
                   b.e3 - b.q_sum, b.e2 - b.m2, b.e1 - b.m1, b.e0 - b.o_sum};
+  IDCT_UNROLLED
   for (int32_t k = 0; k < 8; ++k) out[k] = shortcut != 0 ? flat : shr(out[k], 8);
   transpose(out);
-  for (int32_t k = 0; k < 8; ++k) memcpy(coefficients + 8 * k, &out[k], sizeof out[k]);
+  store_rows(coefficients, out);
 }

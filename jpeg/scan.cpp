@@ -1,7 +1,6 @@
 // The scan: its header, the MCU loop with restart markers, and the decoding of one 8x8 block
 // from Huffman codes to samples in its plane.
 
-#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -132,7 +131,8 @@ inline void transform_block(uint32_t rows_used, int32_t stride, uint8_t* dest) {
   }
   // Rows that hold only zeros would come out as zeros; with few rows in use, the others are
   // skipped one by one.
-  if (std::popcount(rows_used) >= 3) {
+  const uint32_t but_lowest = rows_used & (rows_used - 1);
+  if ((but_lowest & (but_lowest - 1)) != 0) {  // three rows or more
     idct_rows(coefficients);
   } else {
     for (int32_t row = 0; row < 8; ++row) {

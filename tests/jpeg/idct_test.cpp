@@ -148,7 +148,7 @@ TEST(Idct, EightRowsAtOnceMatchOneAtATime) {
     SCOPED_TRACE(trial);
     int32_t one_at_a_time[64];
     random_block(state, trial, one_at_a_time);
-    int32_t all_at_once[64];
+    alignas(32) int32_t all_at_once[64];
     memcpy(all_at_once, one_at_a_time, sizeof all_at_once);
     for (int r = 0; r < 8; ++r) idct_row(one_at_a_time + 8 * r);
     idct_rows(all_at_once);
@@ -160,7 +160,7 @@ TEST(Idct, EightColumnsAtOnceMatchOneAtATime) {
   uint32_t state = 12345;
   for (int trial = 0; trial < 2000; ++trial) {
     SCOPED_TRACE(trial);
-    int32_t c[64];
+    alignas(32) int32_t c[64];
     random_block(state, trial, c);
     if (trial % 3 == 0) {
       for (int i = 8; i < 64; ++i) c[i] = (i % 8 == 4 && trial % 2 == 0) ? 0x1000000 : 0;
