@@ -17,10 +17,23 @@
 struct BitReader {
   const uint8_t* cursor;
   int32_t bytes_left;
-  uint64_t buffer;  // the newest bits lowest; only the low `count` are meaningful
+  // The next bits highest, so that a table index is one shift away; the bits below the top
+  // `count` are zero.
+  uint64_t buffer;
   int32_t count;
   bool failed;
 };
+
+// Appends one byte below the bits held; `count` must be at most 56.
+inline void append_byte(BitReader& r, uint8_t b) {
+  r.buffer |= uint64_t{b} << (56 - r.count);
+  r.count += 8;
+}
+
+inline void consume_bits(BitReader& r, int32_t n) {
+  r.buffer <<= n;
+  r.count -= n;
+}
 
 inline BitReader load_bit_reader() {
   return BitReader{decoder.cursor, decoder.bytes_left, decoder.bit_buffer, decoder.bit_count,
@@ -38,14 +51,12 @@ inline void store_bit_reader(const BitReader& r) {
 // One byte, or a marker's two, as the byte-at-a-time reader takes them.
 inline void refill_step(BitReader& r) {
   if (r.bytes_left <= 0) {
-    r.buffer = r.buffer << 8 | 0xFF;
-    r.count += 8;
+    append_byte(r, 0xFF);
     return;
   }
   const uint8_t b = *r.cursor++;
   --r.bytes_left;
-  r.buffer = r.buffer << 8 | b;
-  r.count += 8;
+  append_byte(r, b);
   if (b != 0xFF) return;
   if (r.bytes_left == 0) {
     r.failed = true;
@@ -57,8 +68,7 @@ inline void refill_step(BitReader& r) {
   if (m == 0xD9) {
     r.bytes_left = 0;
   } else if ((m & 0xF8) == 0xD0) {
-    r.buffer = r.buffer << 8 | m;
-    r.count += 8;
+    append_byte(r, m);
   } else {
     r.failed = true;
   }
@@ -77,7 +87,7 @@ inline void need_bits(BitReader& r, int32_t n) {
     const uint64_t inverted = ~word;
     if (((inverted - ones) & ~inverted & (ones << 7)) == 0) {
       const int32_t take = r.count > 8 ? (64 - r.count) >> 3 : 7;
-      r.buffer = r.buffer << (8 * take) | word >> (64 - 8 * take);
+      r.buffer |= (word & ~uint64_t{0} << (64 - 8 * take)) >> r.count;
       r.cursor += take;
       r.bytes_left -= take;
       r.count += 8 * take;
@@ -85,16 +95,15 @@ inline void need_bits(BitReader& r, int32_t n) {
     }
   }
   while (r.count <= 56 && r.bytes_left > 0 && *r.cursor != 0xFF) {
-    r.buffer = r.buffer << 8 | *r.cursor++;
+    append_byte(r, *r.cursor++);
     --r.bytes_left;
-    r.count += 8;
   }
   while (r.count < n) refill_step(r);
 }
 
 // The next n bits (0 to 16), once need_bits(n) has run.
 inline uint32_t peek_bits(const BitReader& r, int32_t n) {
-  return static_cast<uint32_t>(r.buffer >> (r.count - n)) & ((1u << n) - 1);
+  return static_cast<uint32_t>(r.buffer >> 1 >> (63 - n));  // no shift by 64 when n is 0
 }
 
 // A code and its extra bits that together take at most this many bits are found, value and
@@ -137,23 +146,22 @@ struct HuffmanValue {
 // asked for first, then the extra bits, as a byte-at-a-time reader would.
 inline HuffmanValue read_huffman(BitReader& r, const FastEntry* fast, const HuffmanEntry* full) {
   need_bits(r, 16);
-  const uint32_t bits = peek_bits(r, 16);
-  const FastEntry quick = fast[bits >> (16 - fast_bits)];
+  const FastEntry quick = fast[r.buffer >> (64 - fast_bits)];
   if (quick.bits != 0) {
-    r.count -= quick.bits;
+    consume_bits(r, quick.bits);
     return HuffmanValue{quick.value, quick.symbol, true};
   }
-  const HuffmanEntry entry = full[bits];
+  const HuffmanEntry entry = full[peek_bits(r, 16)];
   if (entry.code_length == 0) {
     r.failed = true;
     return HuffmanValue{0, 0, false};
   }
-  r.count -= entry.code_length;
+  consume_bits(r, entry.code_length);
   const int32_t s = entry.symbol & 0x0F;
   if (s == 0) return HuffmanValue{0, entry.symbol, true};
   need_bits(r, s);
   const auto v = static_cast<int32_t>(peek_bits(r, s));
-  r.count -= s;
+  consume_bits(r, s);
   return HuffmanValue{extend(v, s), entry.symbol, true};
 }
 
@@ -170,7 +178,7 @@ inline int32_t show_bits(int32_t n) {
 inline void skip_bits(int32_t n) {
   BitReader r = load_bit_reader();
   need_bits(r, n);
-  r.count -= n;
+  consume_bits(r, n);
   store_bit_reader(r);
 }
 

@@ -59,7 +59,7 @@ struct DecoderState {
   int32_t quant_defined_mask;
   uint8_t quant_tables[4][64];
   HuffmanEntry huffman_lookup[4][65536];
-  uint64_t bit_buffer;  // bits fetched and not yet consumed, the newest lowest
+  uint64_t bit_buffer;  // bits fetched and not yet consumed, the next highest
   int32_t bit_count;
   alignas(32) int32_t coefficients[64];
   int32_t restart_interval;

@@ -54,10 +54,10 @@ struct ScanTables {
 // Between restart intervals the data must carry the next restart marker, byte-aligned; the DC
 // predictions start again after it.
 void read_restart_marker(BitReader& r, int32_t index) {
-  r.count &= ~7;  // drop the rest of a partly read byte
+  consume_bits(r, r.count & 7);  // the rest of a partly read byte
   need_bits(r, 16);
   if (peek_bits(r, 16) != (0xFFD0u | static_cast<uint32_t>(index))) r.failed = true;
-  r.count -= 16;
+  consume_bits(r, 16);
   for (ComponentPlane& c : decoder.components) c.dc_predictor = 0;
 }
 
