@@ -29,6 +29,7 @@ using u32 = uint32_t;
 typedef uint32_t Lanes __attribute__((vector_size(32)));
 typedef int32_t SignedLanes __attribute__((vector_size(32)));
 typedef uint8_t ByteLanes __attribute__((vector_size(8)));
+typedef int16_t ShortLanes __attribute__((vector_size(16)));
 // A row of a block's coefficients in memory, read as what it is. Blocks are 32-byte aligned,
 // which spares unaligned vector moves.
 typedef uint32_t StoredLanes __attribute__((vector_size(32), aligned(32), may_alias));
@@ -201,7 +202,10 @@ void idct_columns(const int32_t* coefficients, uint8_t* dest, int32_t stride) {
   for (int32_t k = 0; k < 8; ++k) {
     SignedLanes v = clip_lanes((SignedLanes)shr(values[k], 14) + 128);
     v = shortcut != 0 ? flat : v;
-    const ByteLanes bytes = __builtin_convertvector(v, ByteLanes);
+    // Narrowed in two steps, which vector units do in a few instructions rather than a lane
+    // at a time; the values are 0..255 already.
+    const ByteLanes bytes =
+        __builtin_convertvector(__builtin_convertvector(v, ShortLanes), ByteLanes);
     memcpy(dest + k * stride, &bytes, sizeof bytes);
   }
 }
