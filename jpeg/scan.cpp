@@ -129,16 +129,8 @@ inline void transform_block(uint32_t rows_used, int32_t stride, uint8_t* dest) {
     clear_rows(rows_used);
     return;
   }
-  // Rows that hold only zeros would come out as zeros; with few rows in use, the others are
-  // skipped one by one.
-  const uint32_t but_lowest = rows_used & (rows_used - 1);
-  if ((but_lowest & (but_lowest - 1)) != 0) {  // three rows or more
-    idct_rows(coefficients);
-  } else {
-    for (int32_t row = 0; row < 8; ++row) {
-      if ((rows_used >> row & 1) != 0) idct_row(coefficients + 8 * row);
-    }
-  }
+  // With two rows or more in use, all eight row passes at once cost less than two one by one.
+  idct_rows(coefficients);
   idct_columns(coefficients, dest, stride);
   clear_rows(rows_used);
 }
