@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/integer.h"
+#include "common/vector_units.h"
 #include "jpeg/bit_reader.h"
 #include "jpeg/decoder.h"
 #include "platform/platform.h"
@@ -129,9 +130,19 @@ inline void transform_block(uint32_t rows_used, int32_t stride, uint8_t* dest) {
     clear_rows(rows_used);
     return;
   }
-  // With two rows or more in use, all eight row passes at once cost less than two one by one.
-  idct_rows(coefficients);
-  idct_columns(coefficients, dest, stride);
+  if constexpr (vector_units) {
+    // With two rows or more in use, all eight row passes at once cost less than two alone.
+    idct_rows(coefficients);
+    idct_columns(coefficients, dest, stride);
+  } else {
+    // Rows that hold only zeros would come out as zeros.
+    for (int32_t row = 0; row < 8; ++row) {
+      if ((rows_used >> row & 1) != 0) idct_row(coefficients + 8 * row);
+    }
+    for (int32_t column = 0; column < 8; ++column) {
+      idct_column(coefficients + column, dest + column, stride);
+    }
+  }
   clear_rows(rows_used);
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/vector_units.h"
 #include "platform/platform.h"
 #include "render/colour_tables.h"
 #include "render/render.h"
@@ -55,7 +56,7 @@ void colour_row(int32_t y, uint8_t* out) {
   const uint8_t* row1 = planes[1].samples + (y >> ys) * planes[1].stride;
   const uint8_t* row2 = planes[2].samples + (y >> ys) * planes[2].stride;
   int32_t x = 0;
-  if constexpr (colour == Colour::ycbcr && tone) {
+  if constexpr (colour == Colour::ycbcr && tone && vector_units) {
     x = width & ~(tone_span_pixels - 1);
     tone_span(row0, row1, row2, xs == 1, order, x, out);
     out += 3 * x;

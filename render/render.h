@@ -21,7 +21,7 @@ void render_row(int32_t y, ChannelOrder order, uint8_t* out);
 
 // The toned YCbCr pixels of one row, `count` (a multiple of tone_span_pixels) from the start:
 // chroma read in place, or at x >> 1 when `half_chroma`. The same bytes as render_row, which
-// may write one byte past them.
+// may write one byte past them. Used where the processor has vector units.
 constexpr int32_t tone_span_pixels = 16;
 void tone_span(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr, bool half_chroma,
                ChannelOrder order, int32_t count, uint8_t* out);
