@@ -16,9 +16,8 @@ struct ColourTables {
   int32_t cb_green[256];  // -88 cb
   int32_t cr_green[256];  // -183 cr + 128; the green offset is (cb_green + cr_green) >> 8
   uint8_t clip[768];      // clip_byte(v - clip_offset)
-  uint8_t tone[766][3];   // the sepia pixel of a channel sum
-  // The same pixels as four bytes in memory order, red first or blue first, the last byte 0:
-  // one store writes a pixel, and the next pixel's store covers the spare byte.
+  // The sepia pixel of a channel sum as four bytes in memory order, red first or blue first,
+  // the last byte 0: one store writes a pixel, and the next pixel's store covers the spare byte.
   uint32_t tone_packed[2][766];
 };
 
@@ -39,7 +38,6 @@ constexpr ColourTables make_tables() {
     uint8_t pixel[3] = {static_cast<uint8_t>(red), static_cast<uint8_t>(green),
                         static_cast<uint8_t>(sum - red - green)};
     sepia_tone(pixel);
-    for (int32_t k = 0; k < 3; ++k) t.tone[sum][k] = pixel[k];
     const uint32_t rgb = uint32_t{pixel[0]} | uint32_t{pixel[1]} << 8 | uint32_t{pixel[2]} << 16;
     const uint32_t bgr = uint32_t{pixel[2]} | uint32_t{pixel[1]} << 8 | uint32_t{pixel[0]} << 16;
     t.tone_packed[0][sum] =

@@ -6,7 +6,6 @@
 // (x >> 1, y >> 1), which is what replication would have copied; other layouts are enlarged
 // first.
 
-#include <bit>
 #include <cstdint>
 #include <cstring>
 
