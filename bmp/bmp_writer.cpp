@@ -53,7 +53,8 @@ void build_bmp_header(int32_t width, int32_t height, uint8_t header[bmp_header_b
   platform_fill(header, bmp_header_bytes);
   // Sizes in 32-bit unsigned arithmetic: the frame header bounds width x height x 3 by
   // INT32_MAX, so with padding and header the file size stays below 2^32.
-  const uint32_t row_bytes = static_cast<uint32_t>(width) * 3 + row_padding(width);
+  const uint32_t row_bytes =
+      static_cast<uint32_t>(width) * 3 + static_cast<uint32_t>(row_padding(width));
   header[0] = 'B';
   header[1] = 'M';
   write_le32(header + 2, bmp_header_bytes + row_bytes * static_cast<uint32_t>(height));
