@@ -16,7 +16,7 @@ int32_t row_padding(int32_t width) { return (4 - (width * 3) % 4) % 4; }
 constexpr int64_t batch_bytes = 256 * 1024;
 
 bool write_rows(PlatformFile* file, int32_t width, int32_t height, BmpRowSource source,
-                const void* context, uint8_t* batch, int32_t batch_rows) {
+                void* context, uint8_t* batch, int32_t batch_rows) {
   const int32_t pad = row_padding(width);
   const int64_t row_bytes = int64_t{width} * 3 + pad;
   for (int32_t k = 0; k < height;) {
@@ -29,22 +29,6 @@ bool write_rows(PlatformFile* file, int32_t width, int32_t height, BmpRowSource 
     if (!platform_write(batch, static_cast<size_t>(out - batch), file)) return false;
   }
   return true;
-}
-
-struct Picture {
-  const uint8_t* pixels;
-  int32_t width;
-};
-
-void copy_row_swapped(const void* context, int32_t y, uint8_t* bgr) {
-  const auto* picture = static_cast<const Picture*>(context);
-  const int64_t row_bytes = int64_t{picture->width} * 3;
-  const uint8_t* rgb = picture->pixels + y * row_bytes;
-  for (const uint8_t* end = rgb + row_bytes; rgb != end; rgb += 3, bgr += 3) {
-    bgr[0] = rgb[2];
-    bgr[1] = rgb[1];
-    bgr[2] = rgb[0];
-  }
 }
 
 }  // namespace
@@ -67,7 +51,7 @@ void build_bmp_header(int32_t width, int32_t height, uint8_t header[bmp_header_b
 }
 
 bool write_bmp_rows(const char* path, int32_t width, int32_t height, BmpRowSource source,
-                    const void* context) {
+                    void* context) {
   uint8_t header[bmp_header_bytes];
   build_bmp_header(width, height, header);
   const int64_t row_bytes = int64_t{width} * 3 + row_padding(width);
@@ -100,9 +84,4 @@ bool write_bmp_rows(const char* path, int32_t width, int32_t height, BmpRowSourc
     return false;
   }
   return true;
-}
-
-bool write_bmp(const char* path, int32_t width, int32_t height, const uint8_t* pixels) {
-  const Picture picture{pixels, width};
-  return write_bmp_rows(path, width, height, copy_row_swapped, &picture);
 }

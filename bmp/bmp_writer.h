@@ -10,13 +10,10 @@ void build_bmp_header(int32_t width, int32_t height, uint8_t header[bmp_header_b
 
 // Produces picture row y (0 the top) as `width` pixels of blue, green, red; it may write one
 // byte past them.
-using BmpRowSource = void (*)(const void* context, int32_t y, uint8_t* bgr);
+using BmpRowSource = void (*)(void* context, int32_t y, uint8_t* bgr);
 
 // Writes a width x height picture as a BMP file at `path`: bottom row first, blue, green, red,
 // rows padded to four bytes. On failure it prints "Error opening the output file." or "Error
 // writing the output file.", leaves whatever was at `path` as it was, and returns false.
 bool write_bmp_rows(const char* path, int32_t width, int32_t height, BmpRowSource source,
-                    const void* context);
-
-// The same for `pixels`: width x height red, green, blue pixels, top row first.
-bool write_bmp(const char* path, int32_t width, int32_t height, const uint8_t* pixels);
+                    void* context);

@@ -5,7 +5,6 @@
 #include <cstdint>
 
 #include "bmp/bmp_writer.h"
-#include "entry/image.h"
 #include "jpeg/decoder.h"
 #include "platform/platform.h"
 #include "render/render.h"
@@ -25,7 +24,9 @@ char* narrow_path(const bmpsepia_char* wide) {
   return narrow;
 }
 
-void render_bgr_row(const void*, int32_t y, uint8_t* bgr) { render_row(y, ChannelOrder::bgr, bgr); }
+void render_bgr_row(void* decoder, int32_t y, uint8_t* bgr) {
+  render_row(*static_cast<DecoderState*>(decoder), y, ChannelOrder::bgr, bgr);
+}
 
 struct Input {
   uint8_t* bytes;  // owned
@@ -70,29 +71,26 @@ int32_t convert(const bmpsepia_char* jpeg_path, const bmpsepia_char* bmp_path) {
     emit_message("Error decoding jpg. Please try again...");
     return BMPSEPIA_FAILED;
   }
-  reset_decoder();
+  // Each call has a record of its own, so that calls from several threads do not meet.
+  DecoderState* decoder = new_decoder();
   // The picture is rendered row by row straight into the file, never whole in memory.
-  const int32_t decoded = decode_jpeg_rows(input.bytes, input.size);
+  const int32_t decoded =
+      decoder == nullptr ? status_failed : decode_jpeg(*decoder, input.bytes, input.size);
   platform_release(input.bytes);
   if (decoded != 0) {
-    release_decoder();
+    delete_decoder(decoder);
     emit_message("Error decoding jpg. Please try again...");
     return BMPSEPIA_FAILED;
   }
-  const int32_t height = image_height();
-  const int32_t width = image_width();
   char* out_path = narrow_path(bmp_path);
-  const bool written = write_bmp_rows(out_path, width, height, render_bgr_row, nullptr);
+  const bool written =
+      write_bmp_rows(out_path, decoder->width, decoder->height, render_bgr_row, decoder);
   platform_release(out_path);
-  release_decoder();
+  delete_decoder(decoder);
   return written ? BMPSEPIA_CONVERTED : BMPSEPIA_FAILED;
 }
 
 }  // namespace
-
-const uint8_t* image_pixels() { return decoder.rgb_image; }
-int32_t image_width() { return decoder.width; }
-int32_t image_height() { return decoder.height; }
 
 extern "C" BMPSEPIA_API int BMPSepia(const bmpsepia_char* jpeg_path,
                                      const bmpsepia_char* bmp_path) {

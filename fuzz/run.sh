@@ -40,7 +40,7 @@ case "$mode" in
     photos="$build/photos"
     rm -rf "$photos"
     mkdir -p "$photos"
-    find "$(cd "$corpus" && pwd)" -maxdepth 1 -name '*.jp*g' -size -17k \
+    find "$(cd "$corpus" && pwd)" -maxdepth 2 -name '*.jp*g' -size -17k \
       -exec ln -s {} "$photos/" \;
     for target in "${targets[@]}"; do
       mkdir -p "$build/corpus/$target" "$build/findings/$target"

@@ -1,7 +1,9 @@
 #pragma once
 // The entropy-coded data as a stream of bits, most significant first: byte stuffing removed,
-// restart markers passed up as data, and 1-bits for ever once the input (or an end-of-image
-// marker) is reached.
+// restart markers passed up as data, and 1-bits for ever once the input or any other marker is
+// reached. The reader stops on such a marker without consuming it, so that the marker loop
+// reads it next: whatever follows a scan (another scan, a segment, the end of the image, fill
+// bytes) is no concern of the scan's, however far the last code's look-ahead reaches.
 //
 // The scan keeps a BitReader in locals for its hot loop. Plain bytes are fetched ahead freely,
 // but a 0xFF byte is interpreted only when its bits are needed, exactly as a reader that takes
@@ -22,7 +24,13 @@ struct BitReader {
   uint64_t buffer;
   int32_t count;
   bool failed;
+  Fault why;  // the first failure's kind
 };
+
+inline void reader_fail(BitReader& r, Fault why) {
+  if (!r.failed) r.why = why;
+  r.failed = true;
+}
 
 // Appends one byte below the bits held; `count` must be at most 56.
 inline void append_byte(BitReader& r, uint8_t b) {
@@ -35,17 +43,16 @@ inline void consume_bits(BitReader& r, int32_t n) {
   r.count -= n;
 }
 
-inline BitReader load_bit_reader() {
-  return BitReader{decoder.cursor, decoder.bytes_left, decoder.bit_buffer, decoder.bit_count,
-                   false};
+inline BitReader load_bit_reader(const DecoderState& d) {
+  return BitReader{d.cursor, d.bytes_left, d.bit_buffer, d.bit_count, false, Fault::none};
 }
 
-inline void store_bit_reader(const BitReader& r) {
-  decoder.cursor = r.cursor;
-  decoder.bytes_left = r.bytes_left;
-  decoder.bit_buffer = r.buffer;
-  decoder.bit_count = r.count;
-  if (r.failed) fail();
+inline void store_bit_reader(DecoderState& d, const BitReader& r) {
+  d.cursor = r.cursor;
+  d.bytes_left = r.bytes_left;
+  d.bit_buffer = r.buffer;
+  d.bit_count = r.count;
+  if (r.failed) fail(d, r.why, d.scan_count);
 }
 
 // One byte, or a marker's two, as the byte-at-a-time reader takes them.
@@ -59,19 +66,20 @@ inline void refill_step(BitReader& r) {
   append_byte(r, b);
   if (b != 0xFF) return;
   if (r.bytes_left == 0) {
-    r.failed = true;
+    reader_fail(r, Fault::bad_marker_in_data);
     return;
   }
   const uint8_t m = *r.cursor++;
   --r.bytes_left;
   if (m == 0x00) return;  // stuffing
-  if (m == 0xD9) {
-    r.bytes_left = 0;
-  } else if ((m & 0xF8) == 0xD0) {
+  if ((m & 0xF8) == 0xD0) {
     append_byte(r, m);
-  } else {
-    r.failed = true;
+    return;
   }
+  // Any other marker, a fill byte included, ends the data: its 0xFF went in as eight 1-bits,
+  // as every later byte will, and the cursor goes back onto it.
+  r.cursor -= 2;
+  r.bytes_left = 0;
 }
 
 // Makes at least n (at most 16) bits available. Plain bytes are fetched while they fit; a step
@@ -153,7 +161,7 @@ inline HuffmanValue read_huffman(BitReader& r, const FastEntry* fast, const Huff
   }
   const HuffmanEntry entry = full[peek_bits(r, 16)];
   if (entry.code_length == 0) {
-    r.failed = true;
+    reader_fail(r, Fault::bad_code);
     return HuffmanValue{0, 0, false};
   }
   consume_bits(r, entry.code_length);
@@ -165,35 +173,35 @@ inline HuffmanValue read_huffman(BitReader& r, const FastEntry* fast, const Huff
   return HuffmanValue{extend(v, s), entry.symbol, true};
 }
 
-// The reader's operations on the decoder's record, one call at a time.
+// The reader's operations on a decoder's record, one call at a time.
 
-inline int32_t show_bits(int32_t n) {
+inline int32_t show_bits(DecoderState& d, int32_t n) {
   if (n == 0) return 0;
-  BitReader r = load_bit_reader();
+  BitReader r = load_bit_reader(d);
   need_bits(r, n);
-  store_bit_reader(r);
+  store_bit_reader(d, r);
   return static_cast<int32_t>(peek_bits(r, n));
 }
 
-inline void skip_bits(int32_t n) {
-  BitReader r = load_bit_reader();
+inline void skip_bits(DecoderState& d, int32_t n) {
+  BitReader r = load_bit_reader(d);
   need_bits(r, n);
   consume_bits(r, n);
-  store_bit_reader(r);
+  store_bit_reader(d, r);
 }
 
-inline int32_t get_bits(int32_t n) {
-  const int32_t v = show_bits(n);
-  skip_bits(n);
+inline int32_t get_bits(DecoderState& d, int32_t n) {
+  const int32_t v = show_bits(d, n);
+  skip_bits(d, n);
   return v;
 }
 
-inline int32_t decode_huffman(const HuffmanEntry* table, uint8_t* symbol) {
+inline int32_t decode_huffman(DecoderState& d, const HuffmanEntry* table, uint8_t* symbol) {
   FastEntry fast[1 << fast_bits];
   build_fast_table(table, fast);
-  BitReader r = load_bit_reader();
+  BitReader r = load_bit_reader(d);
   const HuffmanValue v = read_huffman(r, fast, table);
-  store_bit_reader(r);
+  store_bit_reader(d, r);
   if (v.found && symbol != nullptr) *symbol = v.symbol;
   return v.value;
 }

@@ -1,7 +1,8 @@
 #pragma once
-// The baseline JPEG decoder: its one static state record and the operations other folders call.
-// Failure is a state: any operation that meets bad input sets `status` to status_failed, and
-// every loop stops at its next test of `status`.
+// The JPEG decoder: its state record and the operations other folders call. Every decode has a
+// record of its own, passed first to each operation; nothing is global, so any number of threads
+// may decode at once. Failure is a state: any operation that meets bad input sets `status` to
+// status_failed, and every loop stops at its next test of `status`.
 
 #include <cstdint>
 
@@ -9,9 +10,44 @@
 
 constexpr int32_t status_running = 0;  // also: finished without error
 constexpr int32_t status_failed = 1;
-constexpr int32_t status_scan_done = 2;
+constexpr int32_t status_scan_done = 2;  // every component is decoded: the picture is complete
 
-constexpr int32_t max_components = 3;
+constexpr int32_t max_components = 4;
+constexpr int32_t table_slots = 4;  // quantisation, DC and AC tables each have four
+
+// Why a decode failed, for messages that say more than the library's own. The first fault
+// sticks, with a detail where the fault names a number (a factor, a precision, a scan).
+enum class Fault : uint8_t {
+  none,
+  // Not supported.
+  precision,        // detail: the sample precision
+  lossless,         //
+  hierarchical,     //
+  progressive,      //
+  arithmetic,       //
+  dnl,              // the number of lines given after the scan
+  component_count,  // detail: the count
+  sampling_factor,  // detail: the factor
+  too_large,        // more than the buffers or a BMP can hold
+  // Damaged.
+  not_jpeg,              // no start-of-image marker
+  truncated,             // the input ends where a segment or marker should be
+  segment_past_end,      //
+  bad_segment,           // a segment's content does not fit its kind
+  unknown_marker,        // detail: the marker code
+  no_frame,              // a scan before any frame header
+  second_frame,          //
+  too_little_data,       // fewer bytes than the frame's blocks need
+  bad_scan,              // detail: the scan; a scan header that does not fit the frame
+  missing_table,         // detail: the scan; a Huffman table no segment defined
+  bad_code,              // detail: the scan; no Huffman code begins with these bits
+  bad_coefficients,      // detail: the scan; codes that run past the end of a block
+  restart_out_of_order,  // detail: the scan
+  bad_marker_in_data,    // detail: the scan; 0xFF as the last byte of entropy-coded data
+  not_a_marker,          // bytes where a marker should follow a scan
+  early_end_of_image,    // the end-of-image marker before every component was decoded
+  out_of_memory,
+};
 
 struct HuffmanEntry {
   uint8_t code_length;  // 1..16; 0 where no code begins with these 16 bits
@@ -26,27 +62,37 @@ struct ComponentPlane {
   int32_t plane_height;
   int32_t stride;       // bytes from one row of `samples` to the next
   int32_t quant_index;  // 0..3
-  int32_t ac_table;     // 2 or 3: index into huffman_lookup
-  int32_t dc_table;     // 0 or 1
+  int32_t ac_table;     // 0..3: the slot the current scan gives this component
+  int32_t dc_table;     // 0..3
   int32_t dc_predictor;
   uint8_t* samples;  // owned
+  // The blocks of the area that whole MCUs cover: h_samp x mcus_across by v_samp x mcus_down.
+  int32_t blocks_across;
+  int32_t blocks_down;
+  bool coded;  // a scan has decoded this component
 };
 
-// What the pixels of a three-component frame stand for.
-enum class ColourModel : int32_t { ycbcr, rgb };
+// What the samples of a picture stand for, decided once per picture.
+enum class ColourModel : uint8_t { grey, ycbcr, rgb, cmyk, ycck };
 
-// How the planes are read when rendering, settled once the scan is done.
+// How the planes are read when rendering, settled once every component is decoded.
 struct RenderPlan {
-  int32_t chroma_xs;  // planes 1 and 2 are read at (x >> chroma_xs, y >> chroma_ys)
-  int32_t chroma_ys;
-  bool rgb_samples;  // a three-component frame of red, green, blue rather than YCbCr
+  ColourModel model;
+  int32_t xs[max_components];  // plane i is read at (x >> xs[i], y >> ys[i])
+  int32_t ys[max_components];
+  // Three components whose chroma planes are read in place, at half or full resolution alike,
+  // beside a luma plane that covers the picture: the common layouts' fast path.
+  bool chroma_in_place;
 };
 
 struct DecoderState {
   int32_t status;
+  Fault fault;
+  int32_t fault_detail;
   const uint8_t* cursor;
   int32_t bytes_left;
   int32_t segment_left;
+  const uint8_t* input_end;
   int32_t width;
   int32_t height;
   int32_t mcus_across;
@@ -57,48 +103,62 @@ struct DecoderState {
   ComponentPlane components[max_components];
   int32_t quant_used_mask;
   int32_t quant_defined_mask;
-  uint8_t quant_tables[4][64];
-  HuffmanEntry huffman_lookup[4][65536];
+  uint16_t quant_tables[table_slots][64];              // zig-zag order, as they stand in the file
+  int32_t huffman_defined_mask;                        // bit 4 x class + slot
+  HuffmanEntry huffman_lookup[2][table_slots][65536];  // [0 DC, 1 AC][slot]
   uint64_t bit_buffer;  // bits fetched and not yet consumed, the next highest
   int32_t bit_count;
   alignas(32) int32_t coefficients[64];
   int32_t restart_interval;
-  uint8_t* rgb_image;  // owned: width x height pixels of red, green, blue, top row first; made
-                       // only when the whole picture is rendered in memory
-  // Segments seen before the scan that say how to read a three-component frame.
+  bool frame_seen;
+  int32_t scan_count;
+  int32_t components_coded;
+  // Segments before the first scan that say how to read the picture's components.
   bool jfif_seen;
   bool adobe_seen;
   int32_t adobe_transform;
-  bool frame_seen;
   RenderPlan render_plan;
-  bool plain_colour;  // skip the sepia tone: only for comparing colour with other decoders
+  uint8_t* row_scratch;  // owned: a picture row of each plane read at reduced width
+  bool plain_colour;     // skip the sepia tone: only for comparing colour with other decoders
 };
 
-extern DecoderState decoder;
-
-inline void fail() { decoder.status = status_failed; }  // the one line to break on
+// The one line to break on. The first fault is kept.
+inline void fail(DecoderState& d, Fault fault, int32_t detail = 0) {
+  if (d.status != status_failed) {
+    d.fault = fault;
+    d.fault_detail = detail;
+  }
+  d.status = status_failed;
+}
 
 // State and cursor.
-void reset_decoder();
-void release_decoder();
-void skip_bytes(int32_t count);
-void read_segment_length();
-void skip_segment();
+DecoderState* new_decoder();           // a cleared record on the heap, or null
+void delete_decoder(DecoderState* d);  // releases what it holds, then the record; null is fine
+void reset_decoder(DecoderState& d);
+void release_decoder(DecoderState& d);
+void skip_bytes(DecoderState& d, int32_t count);
+void read_segment_length(DecoderState& d);
+void skip_segment(DecoderState& d);
 
-// Marker loop and segments.
-int32_t decode_jpeg(const uint8_t* data, int32_t size);
-int32_t decode_jpeg_unsepia(const uint8_t* data, int32_t size);  // colour without the tone
-// Decodes the planes and prepares them for render_row, without rendering the whole picture.
-int32_t decode_jpeg_rows(const uint8_t* data, int32_t size);
-void parse_frame_header();
-void parse_quant_tables();
-void parse_huffman_tables();
-void parse_restart_interval();
-void parse_app_segment(int32_t marker);
+// Marker loop and segments. decode_jpeg decodes every component into its plane and prepares
+// the planes for render_row; 0 on success, 1 on failure.
+int32_t decode_jpeg(DecoderState& d, const uint8_t* data, int32_t size);
+void parse_frame_header(DecoderState& d);
+void parse_quant_tables(DecoderState& d);
+void parse_huffman_tables(DecoderState& d);
+void parse_restart_interval(DecoderState& d);
+void parse_app_segment(DecoderState& d, int32_t marker);
+
+// Huffman tables: expands counts and symbols into slot `slot` of class `table_class` (0 DC,
+// 1 AC); false when the codes need more than the 16-bit code space. The standard tables of
+// T.81 K.3 stand in for slots 0 and 1 when a scan needs a table no segment defined.
+bool build_huffman_table(DecoderState& d, int32_t table_class, int32_t slot,
+                         const uint8_t counts[16], const uint8_t* symbols);
+bool install_standard_huffman_table(DecoderState& d, int32_t table_class, int32_t slot);
 
 // Scan.
-void decode_scan();
-void decode_block(ComponentPlane* component, uint8_t* dest);
+void decode_scan(DecoderState& d);
+void decode_block(DecoderState& d, ComponentPlane* component, uint8_t* dest);
 extern const uint8_t zigzag_order[64];
 
 // Inverse DCT.
@@ -109,6 +169,10 @@ void idct_column(const int32_t* column, uint8_t* dest, int32_t stride);
 void idct_rows(int32_t* coefficients);
 // The column pass of all eight columns of `coefficients`, with the same results.
 void idct_columns(const int32_t* coefficients, uint8_t* dest, int32_t stride);
+
+// The inverse DCT of a block whose rows outside `rows_used` (bit r for row r) hold only zeros,
+// into the 8x8 samples at `dest`; leaves the coefficients all zero for the next block.
+void transform_block(int32_t* coefficients, uint32_t rows_used, uint8_t* dest, int32_t stride);
 
 // The sample of a column whose row-pass results are c0 and seven zeros. (c0 + 32) wraps as the
 // column pass's arithmetic does.

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "common/byte_order.h"
 #include "jpeg/decoder.h"
@@ -11,189 +12,236 @@
 
 namespace {
 
-enum class Output { sepia_image, plain_image, rows };
+// Reads the next marker and returns its code, with 0xFF fill bytes before it passed over.
+// Before the first scan the marker's first byte is not examined, as files with a damaged one
+// have always been read; after a scan's entropy-coded data only a marker may follow.
+uint8_t read_marker(DecoderState& d) {
+  if (d.bytes_left < 2) {
+    fail(d, Fault::truncated);
+    return 0;
+  }
+  if (d.cursor[0] == 0xFF) {
+    while (d.bytes_left > 2 && d.cursor[1] == 0xFF) skip_bytes(d, 1);
+  } else if (d.scan_count > 0) {
+    fail(d, Fault::not_a_marker);
+    return 0;
+  }
+  skip_bytes(d, 2);
+  return d.cursor[-1];
+}
 
-int32_t run_decode(const uint8_t* data, int32_t size, Output output) {
-  release_decoder();
-  decoder.plain_colour = output == Output::plain_image;
-  decoder.cursor = data;
-  decoder.bytes_left = size & 0x7FFFFFFF;
-  if (decoder.bytes_left < 2) return status_failed;
-  if (data[0] != 0xFF || data[1] != 0xD8) return status_failed;
-  skip_bytes(2);
-  while (decoder.status == status_running) {
-    skip_bytes(2);  // the marker; its first byte is not examined
-    if (decoder.status != status_running) break;
-    const uint8_t code = decoder.cursor[-1];
-    if (code == 0xC0) {
-      parse_frame_header();
-    } else if (code == 0xC4) {
-      parse_huffman_tables();
-    } else if (code == 0xDA) {
-      decode_scan();
-    } else if (code == 0xDB) {
-      parse_quant_tables();
-    } else if (code == 0xDD) {
-      parse_restart_interval();
-    } else if (code >= 0xE0 && code <= 0xEF) {
-      parse_app_segment(code);
-    } else if (code == 0xFE) {
-      skip_segment();
-    } else {
-      fail();
-    }
+// Frame types by the low nibble of their marker 0xC0..0xCF: which the decoder takes, and why
+// it refuses the others. 0xC4, 0xC8 and 0xCC are not frames.
+bool read_frame_type(DecoderState& d, uint8_t code) {
+  switch (code) {
+    case 0xC0:  // baseline
+    case 0xC1:  // extended sequential, Huffman
+      return true;
+    case 0xC2:
+      fail(d, Fault::progressive);
+      return false;
+    case 0xC3:
+    case 0xC7:
+    case 0xCB:
+    case 0xCF:
+      fail(d, Fault::lossless);
+      return false;
+    case 0xC5:
+    case 0xC6:
+    case 0xCD:
+    case 0xCE:
+      fail(d, Fault::hierarchical);
+      return false;
+    default:  // 0xC9, 0xCA: arithmetic coding
+      fail(d, Fault::arithmetic);
+      return false;
   }
-  if (decoder.status != status_scan_done) return status_failed;
-  decoder.status = status_running;
-  if (output == Output::rows) {
-    prepare_planes();
-  } else {
-    convert_image();
-  }
-  return decoder.status;
+}
+
+bool is_frame_marker(uint8_t code) {
+  return (code & 0xF0) == 0xC0 && code != 0xC4 && code != 0xC8 && code != 0xCC;
 }
 
 }  // namespace
 
-int32_t decode_jpeg(const uint8_t* data, int32_t size) {
-  return run_decode(data, size, Output::sepia_image);
+int32_t decode_jpeg(DecoderState& d, const uint8_t* data, int32_t size) {
+  d.cursor = data;
+  d.bytes_left = size & 0x7FFFFFFF;
+  d.input_end = data + d.bytes_left;
+  if (d.bytes_left < 2 || data[0] != 0xFF || data[1] != 0xD8) {
+    fail(d, Fault::not_jpeg);
+    return status_failed;
+  }
+  skip_bytes(d, 2);
+  while (d.status == status_running) {
+    const uint8_t code = read_marker(d);
+    if (d.status != status_running) break;
+    if (is_frame_marker(code)) {
+      if (read_frame_type(d, code)) parse_frame_header(d);
+    } else if (code == 0xC4) {
+      parse_huffman_tables(d);
+    } else if (code == 0xDA) {
+      decode_scan(d);
+    } else if (code == 0xDB) {
+      parse_quant_tables(d);
+    } else if (code == 0xDD) {
+      parse_restart_interval(d);
+    } else if (code >= 0xE0 && code <= 0xEF) {
+      parse_app_segment(d, code);
+    } else if (code == 0xFE) {
+      skip_segment(d);
+    } else if ((code & 0xF8) == 0xD0) {
+      // A restart marker with no scan data around it: nothing to restart.
+    } else if (code == 0xD9) {
+      fail(d, Fault::early_end_of_image);
+    } else if (code == 0xDC) {
+      fail(d, Fault::dnl);
+    } else if (code == 0xDE || code == 0xDF) {
+      fail(d, Fault::hierarchical);
+    } else {
+      fail(d, Fault::unknown_marker, code);
+    }
+  }
+  if (d.status != status_scan_done) return status_failed;
+  d.status = status_running;
+  prepare_planes(d);
+  return d.status;
 }
 
-int32_t decode_jpeg_unsepia(const uint8_t* data, int32_t size) {
-  return run_decode(data, size, Output::plain_image);
-}
-
-int32_t decode_jpeg_rows(const uint8_t* data, int32_t size) {
-  return run_decode(data, size, Output::rows);
-}
-
-void parse_frame_header() {
+void parse_frame_header(DecoderState& d) {
   // A second frame would replace the first one's planes while they are still held.
-  if (decoder.frame_seen) {
-    fail();
+  if (d.frame_seen) {
+    fail(d, Fault::second_frame);
     return;
   }
-  decoder.frame_seen = true;
-  read_segment_length();
-  if (decoder.status != status_running) return;
-  if (decoder.segment_left < 9 || decoder.cursor[0] != 8) {
-    fail();
+  d.frame_seen = true;
+  read_segment_length(d);
+  if (d.status != status_running) return;
+  if (d.segment_left < 6) {
+    fail(d, Fault::bad_segment);
     return;
   }
-  decoder.height = read_be16(decoder.cursor + 1);
-  decoder.width = read_be16(decoder.cursor + 3);
-  decoder.component_count = decoder.cursor[5];
-  skip_bytes(6);
-  const int32_t count = decoder.component_count;
-  // Two components make no picture, more overflow `components`; an empty frame has none.
-  if ((count != 1 && count != max_components) || decoder.width == 0 || decoder.height == 0) {
-    fail();
+  if (d.cursor[0] != 8) {
+    fail(d, Fault::precision, d.cursor[0]);
     return;
   }
-  if (decoder.segment_left < 3 * count) {
-    fail();
+  d.height = read_be16(d.cursor + 1);
+  d.width = read_be16(d.cursor + 3);
+  d.component_count = d.cursor[5];
+  skip_bytes(d, 6);
+  const int32_t count = d.component_count;
+  // Two components make no picture, more overflow `components`.
+  if (count != 1 && count != 3 && count != 4) {
+    fail(d, Fault::component_count, count);
+    return;
+  }
+  // A height of 0 would come later in a DNL segment, which the decoder does not take.
+  if (d.height == 0) {
+    fail(d, Fault::dnl);
+    return;
+  }
+  if (d.width == 0 || d.segment_left < 3 * count) {
+    fail(d, Fault::bad_segment);
     return;
   }
   int32_t h_max = 0;
   int32_t v_max = 0;
   for (int32_t i = 0; i < count; ++i) {
-    ComponentPlane& c = decoder.components[i];
-    c.id = decoder.cursor[0];
-    c.h_samp = decoder.cursor[1] >> 4;
-    if (c.h_samp == 0 || (c.h_samp & (c.h_samp - 1)) != 0) {
-      fail();
-      return;
+    ComponentPlane& c = d.components[i];
+    c.id = d.cursor[0];
+    c.h_samp = d.cursor[1] >> 4;
+    c.v_samp = d.cursor[1] & 0x0F;
+    for (const int32_t factor : {c.h_samp, c.v_samp}) {
+      if (factor == 0 || (factor & (factor - 1)) != 0) {
+        fail(d, Fault::sampling_factor, factor);
+        return;
+      }
     }
-    c.v_samp = decoder.cursor[1] & 0x0F;
-    if (c.v_samp == 0 || (c.v_samp & (c.v_samp - 1)) != 0) {
-      fail();
-      return;
-    }
-    c.quant_index = decoder.cursor[2];
+    c.quant_index = d.cursor[2];
     if ((c.quant_index & 0xFC) != 0) {
-      fail();
+      fail(d, Fault::bad_segment);
       return;
     }
-    skip_bytes(3);
-    decoder.quant_used_mask |= 1 << c.quant_index;
+    skip_bytes(d, 3);
+    d.quant_used_mask |= 1 << c.quant_index;
     if (c.h_samp > h_max) h_max = c.h_samp;
     if (c.v_samp > v_max) v_max = c.v_samp;
   }
-  decoder.mcu_width = 8 * h_max;
-  decoder.mcu_height = 8 * v_max;
-  decoder.mcus_across = (decoder.width + decoder.mcu_width - 1) / decoder.mcu_width;
-  decoder.mcus_down = (decoder.height + decoder.mcu_height - 1) / decoder.mcu_height;
-  // Every picture is rendered as 3-byte pixels; width and height are below 2^16, so the product
-  // fits in 64 bits, and refusing it above INT32_MAX keeps every later size in 32 bits.
-  const int64_t image_bytes = int64_t{decoder.width} * decoder.height * 3;
-  if (image_bytes > INT32_MAX) {
-    fail();
+  d.mcu_width = 8 * h_max;
+  d.mcu_height = 8 * v_max;
+  d.mcus_across = (d.width + d.mcu_width - 1) / d.mcu_width;
+  d.mcus_down = (d.height + d.mcu_height - 1) / d.mcu_height;
+  // Every picture is written as 3-byte pixels, and a BMP file's size must fit its 32-bit field:
+  // refusing more than INT32_MAX bytes of pixels keeps every later picture size in 32 bits.
+  if (int64_t{d.width} * d.height * 3 > INT32_MAX) {
+    fail(d, Fault::too_large);
+    return;
+  }
+  int64_t blocks = 0;
+  int64_t plane_bytes = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    ComponentPlane& c = d.components[i];
+    c.plane_width = (c.h_samp * d.width + h_max - 1) / h_max;
+    c.plane_height = (c.v_samp * d.height + v_max - 1) / v_max;
+    c.blocks_across = c.h_samp * d.mcus_across;
+    c.blocks_down = c.v_samp * d.mcus_down;
+    c.stride = 8 * c.blocks_across;
+    blocks += int64_t{(c.plane_width + 7) / 8} * ((c.plane_height + 7) / 8);
+    plane_bytes += int64_t{c.stride} * 8 * c.blocks_down;
+  }
+  // All buffers of a picture together, the input included, stay within 2 GiB.
+  if (plane_bytes + (d.input_end - d.cursor) > INT32_MAX) {
+    fail(d, Fault::too_large);
     return;
   }
   // Every block takes at least two bits of scan data (a one-bit DC code and a one-bit end of
   // block), so a frame of more than four blocks per input byte left could only be decoded from
   // the 1-bits that stand in past the end. Refusing it before anything is allocated keeps the
   // memory and time of a decode in proportion to the input, not to the size its header claims.
-  int64_t blocks = int64_t{(decoder.width + 7) / 8} * ((decoder.height + 7) / 8);
-  if (count != 1) {
-    int64_t blocks_per_mcu = 0;
-    for (int32_t i = 0; i < count; ++i) {
-      blocks_per_mcu += decoder.components[i].h_samp * decoder.components[i].v_samp;
-    }
-    blocks = int64_t{decoder.mcus_across} * decoder.mcus_down * blocks_per_mcu;
-  }
-  if (blocks > int64_t{decoder.bytes_left} * 4) {
-    fail();
+  if (blocks > int64_t{d.bytes_left} * 4) {
+    fail(d, Fault::too_little_data);
     return;
   }
   for (int32_t i = 0; i < count; ++i) {
-    ComponentPlane& c = decoder.components[i];
-    c.plane_width = (c.h_samp * decoder.width + h_max - 1) / h_max;
-    c.plane_height = (c.v_samp * decoder.height + v_max - 1) / v_max;
-    c.stride = 8 * c.h_samp * decoder.mcus_across;
-    if ((c.plane_width < 3 && c.h_samp != h_max) || (c.plane_height < 3 && c.v_samp != v_max)) {
-      fail();
-      return;
-    }
-    const int64_t plane_bytes = int64_t{c.stride} * 8 * c.v_samp * decoder.mcus_down;
-    if (plane_bytes > INT32_MAX) {
-      fail();
-      return;
-    }
-    c.samples = static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(plane_bytes)));
+    ComponentPlane& c = d.components[i];
+    const int64_t bytes = int64_t{c.stride} * 8 * c.blocks_down;
+    c.samples = static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(bytes)));
     if (c.samples == nullptr) {
-      fail();
+      fail(d, Fault::out_of_memory);
       return;
     }
   }
-  skip_bytes(decoder.segment_left);
+  skip_bytes(d, d.segment_left);
 }
 
-void parse_restart_interval() {
-  read_segment_length();
-  if (decoder.status != status_running) return;
-  if (decoder.segment_left != 2) {
-    fail();
+void parse_restart_interval(DecoderState& d) {
+  read_segment_length(d);
+  if (d.status != status_running) return;
+  if (d.segment_left != 2) {
+    fail(d, Fault::bad_segment);
     return;
   }
-  decoder.restart_interval = read_be16(decoder.cursor);
-  skip_bytes(2);
+  d.restart_interval = read_be16(d.cursor);
+  skip_bytes(d, 2);
 }
 
-void parse_app_segment(int32_t marker) {
-  read_segment_length();
-  if (decoder.status != status_running) return;
-  if (decoder.segment_left < 0) {
-    fail();
+void parse_app_segment(DecoderState& d, int32_t marker) {
+  read_segment_length(d);
+  if (d.status != status_running) return;
+  if (d.segment_left < 0) {
+    fail(d, Fault::bad_segment);
     return;
   }
-  const uint8_t* content = decoder.cursor;
-  const int32_t bytes = decoder.segment_left;
-  if (marker == 0xE0 && bytes >= 5 && memcmp(content, "JFIF", 5) == 0) {
-    decoder.jfif_seen = true;
-  } else if (marker == 0xEE && bytes >= 12 && memcmp(content, "Adobe", 5) == 0) {
-    decoder.adobe_seen = true;
-    decoder.adobe_transform = content[11];
+  const uint8_t* content = d.cursor;
+  const int32_t bytes = d.segment_left;
+  // Only what comes before the first scan says how to read the picture.
+  if (d.scan_count == 0) {
+    if (marker == 0xE0 && bytes >= 5 && memcmp(content, "JFIF", 5) == 0) {
+      d.jfif_seen = true;
+    } else if (marker == 0xEE && bytes >= 12 && memcmp(content, "Adobe", 5) == 0) {
+      d.adobe_seen = true;
+      d.adobe_transform = content[11];
+    }
   }
-  skip_bytes(bytes);
+  skip_bytes(d, bytes);
 }

@@ -1,5 +1,5 @@
-// The scan: its header, the MCU loop with restart markers, and the decoding of one 8x8 block
-// from Huffman codes to samples in its plane.
+// The scan: its header, the tables it needs, the block loops with restart markers, and the
+// decoding of one 8x8 block from Huffman codes to samples in its plane.
 
 #include <cstdint>
 #include <cstring>
@@ -17,68 +17,99 @@ const uint8_t zigzag_order[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25
 
 namespace {
 
-// Reads the scan header; false (with `status` failed) unless it names every frame component in
-// frame order with baseline spectral values.
-bool read_scan_header() {
-  read_segment_length();
-  if (decoder.status != status_running) return false;
-  const int32_t count = decoder.component_count;
-  if (decoder.segment_left < 2 * (count + 2) || decoder.cursor[0] != count) {
-    fail();
+struct ScanHeader {
+  int32_t count;
+  ComponentPlane* components[max_components];  // in the scan header's order
+  int32_t ss;                                  // spectral selection
+  int32_t se;
+  int32_t ah;  // successive approximation
+  int32_t al;
+};
+
+// Reads the scan header: 1 to 4 of the frame's components, named by id in frame order, none
+// already decoded, with sequential spectral values. False (with `status` failed)
+// otherwise.
+bool read_scan_header(DecoderState& d, ScanHeader& scan) {
+  read_segment_length(d);
+  if (d.status != status_running) return false;
+  const auto refuse = [&d] {
+    fail(d, Fault::bad_scan, d.scan_count);
     return false;
+  };
+  scan.count = d.segment_left >= 1 ? d.cursor[0] : 0;
+  if (scan.count < 1 || scan.count > max_components || d.segment_left < 2 * scan.count + 4) {
+    return refuse();
   }
-  skip_bytes(1);
-  for (int32_t i = 0; i < count; ++i) {
-    ComponentPlane& c = decoder.components[i];
-    const uint8_t selectors = decoder.cursor[1];
-    if (decoder.cursor[0] != c.id || (selectors & 0xEE) != 0) {
-      fail();
-      return false;
+  skip_bytes(d, 1);
+  int32_t next = 0;  // the frame component after the last one named
+  for (int32_t i = 0; i < scan.count; ++i) {
+    const uint8_t id = d.cursor[0];
+    const uint8_t selectors = d.cursor[1];
+    // Each named once, in the frame's order (T.81 B.2.3), which other decoders hold to too.
+    ComponentPlane* c = nullptr;
+    for (; next < d.component_count && c == nullptr; ++next) {
+      if (d.components[next].id == id) c = &d.components[next];
     }
-    c.dc_table = selectors >> 4;
-    c.ac_table = (selectors & 1) | 2;
-    skip_bytes(2);
+    if (c == nullptr || c->coded || (selectors & 0xCC) != 0) return refuse();
+    c->dc_table = selectors >> 4;
+    c->ac_table = selectors & 0x0F;
+    scan.components[i] = c;
+    skip_bytes(d, 2);
   }
-  if (decoder.cursor[0] != 0 || decoder.cursor[1] != 63 || decoder.cursor[2] != 0) {
-    fail();
-    return false;
-  }
-  skip_bytes(decoder.segment_left);
+  scan.ss = d.cursor[0];
+  scan.se = d.cursor[1];
+  scan.ah = d.cursor[2] >> 4;
+  scan.al = d.cursor[2] & 0x0F;
+  skip_bytes(d, d.segment_left);
+  if (scan.ss != 0 || scan.se != 63 || scan.ah != 0 || scan.al != 0) return refuse();
   return true;
 }
 
 // The Huffman tables of the scan, each with its short-code table.
 struct ScanTables {
-  FastEntry fast[4][1 << fast_bits];
+  FastEntry fast[2][table_slots][1 << fast_bits];
 };
+
+// Makes ready the table of `table_class` in `slot`: a slot no segment defined takes the
+// standard table where there is one. False (with `status` failed) where there is none.
+bool prepare_huffman_table(DecoderState& d, int32_t table_class, int32_t slot, ScanTables& tables,
+                           uint32_t& built) {
+  const uint32_t bit = 1u << (4 * table_class + slot);
+  if ((built & bit) != 0) return true;
+  if ((d.huffman_defined_mask & bit) == 0 &&
+      (slot > 1 || !install_standard_huffman_table(d, table_class, slot))) {
+    fail(d, Fault::missing_table, d.scan_count);
+    return false;
+  }
+  build_fast_table(d.huffman_lookup[table_class][slot], tables.fast[table_class][slot]);
+  built |= bit;
+  return true;
+}
 
 // Between restart intervals the data must carry the next restart marker, byte-aligned; the DC
 // predictions start again after it.
-void read_restart_marker(BitReader& r, int32_t index) {
+void read_restart_marker(BitReader& r, const ScanHeader& scan, int32_t index) {
   consume_bits(r, r.count & 7);  // the rest of a partly read byte
   need_bits(r, 16);
-  if (peek_bits(r, 16) != (0xFFD0u | static_cast<uint32_t>(index))) r.failed = true;
+  if (peek_bits(r, 16) != (0xFFD0u | static_cast<uint32_t>(index))) {
+    reader_fail(r, Fault::restart_out_of_order);
+  }
   consume_bits(r, 16);
-  for (ComponentPlane& c : decoder.components) c.dc_predictor = 0;
-}
-
-// Fills the 8x8 block at `dest` with one value.
-void fill_block(uint8_t* dest, int32_t stride, uint8_t value) {
-  for (int32_t y = 0; y < 8; ++y, dest += stride) memset(dest, value, 8);
+  for (int32_t i = 0; i < scan.count; ++i) scan.components[i]->dc_predictor = 0;
 }
 
 // Reads one block's codes into `coefficients`, dequantised, in natural order. Returns the rows
 // that may hold a non-zero coefficient (bit r for row r).
-inline uint32_t read_coefficients(BitReader& r, const ScanTables& tables,
+inline uint32_t read_coefficients(DecoderState& d, BitReader& r, const ScanTables& tables,
                                   ComponentPlane& component) {
-  int32_t* coefficients = decoder.coefficients;  // all zero on entry
-  const uint8_t* quant = decoder.quant_tables[component.quant_index];
-  const int32_t dc_index = component.dc_table;
-  const HuffmanValue dc = read_huffman(r, tables.fast[dc_index], decoder.huffman_lookup[dc_index]);
+  int32_t* coefficients = d.coefficients;  // all zero on entry
+  const uint16_t* quant = d.quant_tables[component.quant_index];
+  const int32_t dc_slot = component.dc_table;
+  const HuffmanValue dc = read_huffman(r, tables.fast[0][dc_slot], d.huffman_lookup[0][dc_slot]);
   component.dc_predictor = wrap_add(component.dc_predictor, dc.value);
   coefficients[0] = wrap_mul(component.dc_predictor, quant[0]);
-  const FastEntry* ac_fast = tables.fast[component.ac_table];
-  const HuffmanEntry* ac_full = decoder.huffman_lookup[component.ac_table];
+  const FastEntry* ac_fast = tables.fast[1][component.ac_table];
+  const HuffmanEntry* ac_full = d.huffman_lookup[1][component.ac_table];
   uint32_t rows_used = 1;
   // A failure ends the scan after this block, so the loop need not ask about it: a code that
   // is not found gives symbol 0 and ends the block, and every pass moves k on.
@@ -87,141 +118,134 @@ inline uint32_t read_coefficients(BitReader& r, const ScanTables& tables,
     if ((ac.symbol & 0x0F) == 0) {  // no extra bits: end of block, or sixteen zeros
       if (ac.symbol == 0) break;
       if (ac.symbol != 0xF0) {
-        r.failed = true;
+        reader_fail(r, Fault::bad_coefficients);
         break;
       }
     }
     k += (ac.symbol >> 4) + 1;
     if (k > 63) {
-      r.failed = true;
+      reader_fail(r, Fault::bad_coefficients);
       break;
     }
     const int32_t natural = zigzag_order[k];
+    // At most 15 extra bits and 16-bit quantisers: the product stays below 2^31.
     coefficients[natural] = ac.value * quant[k];
     rows_used |= 1u << (natural >> 3);
   }
   return rows_used;
 }
 
-// Leaves `coefficients` all zero again for the next block, clearing only the rows it used.
-inline void clear_rows(uint32_t rows_used) {
-  for (int32_t row = 0; row < 8; ++row) {
-    if ((rows_used >> row & 1) != 0)
-      platform_fill(decoder.coefficients + 8 * row, 8 * sizeof(int32_t));
-  }
-}
-
-// Runs the inverse DCT of `coefficients` into the block at `dest`.
-inline void transform_block(uint32_t rows_used, int32_t stride, uint8_t* dest) {
-  int32_t* coefficients = decoder.coefficients;
-  if (rows_used == 1) {
-    // Row 0 alone: every other row pass sees zeros and gives zeros, so every column pass takes
-    // its shortcut on the first row's value. With the DC alone that is one value.
-    idct_row(coefficients);
-    bool flat = true;
-    for (int32_t j = 1; j < 8; ++j) flat = flat && coefficients[j] == coefficients[0];
-    if (flat) {
-      fill_block(dest, stride, column_shortcut_value(coefficients[0]));
-    } else {
-      uint8_t row[8];
-      for (int32_t j = 0; j < 8; ++j) row[j] = column_shortcut_value(coefficients[j]);
-      for (int32_t y = 0; y < 8; ++y) memcpy(dest + y * stride, row, 8);
-    }
-    clear_rows(rows_used);
-    return;
-  }
-  if constexpr (vector_units) {
-    // With two rows or more in use, all eight row passes at once cost less than two alone.
-    idct_rows(coefficients);
-    idct_columns(coefficients, dest, stride);
-  } else {
-    // Rows that hold only zeros would come out as zeros.
-    for (int32_t row = 0; row < 8; ++row) {
-      if ((rows_used >> row & 1) != 0) idct_row(coefficients + 8 * row);
-    }
-    for (int32_t column = 0; column < 8; ++column) {
-      idct_column(coefficients + column, dest + column, stride);
-    }
-  }
-  clear_rows(rows_used);
-}
-
 // Decodes one block. The reader is held in locals for the block: plane stores (bytes, which may
 // alias anything) would otherwise send it back to memory after each one.
-void decode_block_from(BitReader& reader, const ScanTables& tables, ComponentPlane* component,
-                       uint8_t* dest) {
+void decode_block_from(DecoderState& d, BitReader& reader, const ScanTables& tables,
+                       ComponentPlane* component, uint8_t* dest) {
   BitReader r = reader;
-  const uint32_t rows_used = read_coefficients(r, tables, *component);
+  const uint32_t rows_used = read_coefficients(d, r, tables, *component);
   reader = r;
   // After a failure the scan stops and the plane's samples no longer matter.
-  if (!r.failed) transform_block(rows_used, component->stride, dest);
+  if (!r.failed) transform_block(d.coefficients, rows_used, dest, component->stride);
 }
 
-struct McuGeometry {
-  int32_t across;
-  int32_t down;
-  bool single_block;  // one component: each MCU is one block, whatever its sampling factors
+// Counts MCUs down to each restart marker and reads it.
+struct RestartCounter {
+  int32_t interval;
+  int32_t countdown;
+  int32_t index;
+
+  // After an MCU that is not the scan's last.
+  void after_mcu(BitReader& r, const ScanHeader& scan) {
+    if (interval == 0 || --countdown != 0) return;
+    read_restart_marker(r, scan, index);
+    countdown = interval;
+    index = (index + 1) & 7;
+  }
 };
+
+// A scan of one component: one block per MCU, over the blocks of the component's own area.
+void decode_blocks(DecoderState& d, const ScanHeader& scan, const ScanTables& tables,
+                   BitReader& r) {
+  ComponentPlane* c = scan.components[0];
+  const int32_t across = (c->plane_width + 7) / 8;
+  const int32_t down = (c->plane_height + 7) / 8;
+  RestartCounter restart{d.restart_interval, d.restart_interval, 0};
+  for (int32_t by = 0; by < down && !r.failed; ++by) {
+    uint8_t* row = c->samples + 8 * by * c->stride;
+    for (int32_t bx = 0; bx < across && !r.failed; ++bx) {
+      decode_block_from(d, r, tables, c, row + 8 * bx);
+      if (by != down - 1 || bx != across - 1) restart.after_mcu(r, scan);
+    }
+  }
+}
+
+// A scan of several components: MCUs across the frame, each with every block of every scan
+// component, in the scan header's order.
+void decode_mcus(DecoderState& d, const ScanHeader& scan, const ScanTables& tables, BitReader& r) {
+  RestartCounter restart{d.restart_interval, d.restart_interval, 0};
+  for (int32_t my = 0; my < d.mcus_down && !r.failed; ++my) {
+    for (int32_t mx = 0; mx < d.mcus_across && !r.failed; ++mx) {
+      for (int32_t i = 0; i < scan.count && !r.failed; ++i) {
+        ComponentPlane* c = scan.components[i];
+        for (int32_t v = 0; v < c->v_samp && !r.failed; ++v) {
+          uint8_t* row = c->samples + 8 * ((my * c->v_samp + v) * c->stride + mx * c->h_samp);
+          for (int32_t h = 0; h < c->h_samp && !r.failed; ++h) {
+            decode_block_from(d, r, tables, c, row + 8 * h);
+          }
+        }
+      }
+      if (my != d.mcus_down - 1 || mx != d.mcus_across - 1) restart.after_mcu(r, scan);
+    }
+  }
+}
 
 }  // namespace
 
-void decode_scan() {
+void decode_scan(DecoderState& d) {
+  ++d.scan_count;
   // Without a frame there is nothing to decode into, and no picture to report.
-  if (!decoder.frame_seen) {
-    fail();
+  if (!d.frame_seen) {
+    fail(d, Fault::no_frame);
     return;
   }
-  if (!read_scan_header()) return;
+  ScanHeader scan;
+  if (!read_scan_header(d, scan)) return;
   ScanTables tables;
-  for (int32_t t = 0; t < 4; ++t) build_fast_table(decoder.huffman_lookup[t], tables.fast[t]);
-  McuGeometry mcus{decoder.mcus_across, decoder.mcus_down, false};
-  if (decoder.component_count == 1) {
-    const ComponentPlane& c = decoder.components[0];
-    mcus = McuGeometry{(c.plane_width + 7) / 8, (c.plane_height + 7) / 8, true};
-  }
-  const int32_t interval = decoder.restart_interval;
-  int32_t countdown = interval;
-  int32_t restart_index = 0;
-  BitReader r = load_bit_reader();
-  platform_fill(decoder.coefficients, sizeof decoder.coefficients);
-  for (int32_t my = 0; my < mcus.down; ++my) {
-    for (int32_t mx = 0; mx < mcus.across; ++mx) {
-      if (mcus.single_block) {
-        ComponentPlane* c = &decoder.components[0];
-        decode_block_from(r, tables, c, c->samples + 8 * (my * c->stride + mx));
-        if (r.failed) break;
-      } else {
-        for (int32_t i = 0; i < decoder.component_count && !r.failed; ++i) {
-          ComponentPlane* c = &decoder.components[i];
-          for (int32_t v = 0; v < c->v_samp && !r.failed; ++v) {
-            uint8_t* row = c->samples + 8 * ((my * c->v_samp + v) * c->stride + mx * c->h_samp);
-            for (int32_t h = 0; h < c->h_samp && !r.failed; ++h) {
-              decode_block_from(r, tables, c, row + 8 * h);
-            }
-          }
-        }
-        if (r.failed) break;
-      }
-      const bool last = my == mcus.down - 1 && mx == mcus.across - 1;
-      if (interval != 0 && !last && --countdown == 0) {
-        read_restart_marker(r, restart_index);
-        if (r.failed) break;
-        countdown = interval;
-        restart_index = (restart_index + 1) & 7;
-      }
+  uint32_t built = 0;
+  for (int32_t i = 0; i < scan.count; ++i) {
+    const ComponentPlane* c = scan.components[i];
+    if (!prepare_huffman_table(d, 0, c->dc_table, tables, built) ||
+        !prepare_huffman_table(d, 1, c->ac_table, tables, built)) {
+      return;
     }
-    if (r.failed) break;
   }
-  store_bit_reader(r);
-  if (!r.failed) decoder.status = status_scan_done;
+  for (int32_t i = 0; i < scan.count; ++i) scan.components[i]->dc_predictor = 0;
+  d.bit_buffer = 0;
+  d.bit_count = 0;
+  BitReader r = load_bit_reader(d);
+  platform_fill(d.coefficients, sizeof d.coefficients);
+  if (scan.count == 1) {
+    decode_blocks(d, scan, tables, r);
+  } else {
+    decode_mcus(d, scan, tables, r);
+  }
+  store_bit_reader(d, r);
+  if (r.failed) return;
+  for (int32_t i = 0; i < scan.count; ++i) scan.components[i]->coded = true;
+  d.components_coded += scan.count;
+  if (d.components_coded == d.component_count) {
+    d.status = status_scan_done;
+    return;
+  }
+  // The marker loop goes on from where the data ended: the reader stopped on the marker that
+  // ends it, or before any bytes it did not need.
+  d.bytes_left = static_cast<int32_t>(d.input_end - d.cursor);
 }
 
-void decode_block(ComponentPlane* component, uint8_t* dest) {
+void decode_block(DecoderState& d, ComponentPlane* component, uint8_t* dest) {
   ScanTables tables;
-  build_fast_table(decoder.huffman_lookup[component->dc_table], tables.fast[component->dc_table]);
-  build_fast_table(decoder.huffman_lookup[component->ac_table], tables.fast[component->ac_table]);
-  BitReader r = load_bit_reader();
-  platform_fill(decoder.coefficients, sizeof decoder.coefficients);
-  decode_block_from(r, tables, component, dest);
-  store_bit_reader(r);
+  build_fast_table(d.huffman_lookup[0][component->dc_table], tables.fast[0][component->dc_table]);
+  build_fast_table(d.huffman_lookup[1][component->ac_table], tables.fast[1][component->ac_table]);
+  BitReader r = load_bit_reader(d);
+  platform_fill(d.coefficients, sizeof d.coefficients);
+  decode_block_from(d, r, tables, component, dest);
+  store_bit_reader(d, r);
 }

@@ -1,52 +1,80 @@
-// The decoder's static state record and the operations that clear it and move its cursor.
+// The decoder's state record and the operations that make, clear and free it and move its
+// cursor.
 
 #include <cstdint>
+#include <cstring>
 
 #include "jpeg/decoder.h"
 #include "platform/platform.h"
 
-DecoderState decoder;
-
-void reset_decoder() { platform_fill(&decoder, sizeof decoder); }
-
-void release_decoder() {
-  for (ComponentPlane& component : decoder.components) platform_release(component.samples);
-  platform_release(decoder.rgb_image);
-  reset_decoder();
+// The record holds the Huffman lookup tables, a megabyte: too much for a thread's stack. It is
+// placed on its own alignment, which the heap does not promise, with the heap block's address
+// kept just before it.
+DecoderState* new_decoder() {
+  constexpr size_t alignment = alignof(DecoderState);
+  static_assert(alignment >= sizeof(void*));
+  void* block = platform_allocate(sizeof(DecoderState) + 2 * alignment);
+  if (block == nullptr) return nullptr;
+  const uintptr_t address =
+      (reinterpret_cast<uintptr_t>(block) + 2 * alignment - 1) & ~(alignment - 1);
+  auto* d = reinterpret_cast<DecoderState*>(address);
+  memcpy(reinterpret_cast<char*>(d) - sizeof block, &block, sizeof block);
+  reset_decoder(*d);
+  return d;
 }
 
-void skip_bytes(int32_t count) {
+static void release_buffers(DecoderState& d) {
+  for (ComponentPlane& component : d.components) platform_release(component.samples);
+  platform_release(d.row_scratch);
+}
+
+void delete_decoder(DecoderState* d) {
+  if (d == nullptr) return;
+  release_buffers(*d);
+  void* block = nullptr;
+  memcpy(&block, reinterpret_cast<char*>(d) - sizeof block, sizeof block);
+  platform_release(block);
+}
+
+void reset_decoder(DecoderState& d) { platform_fill(&d, sizeof d); }
+
+void release_decoder(DecoderState& d) {
+  release_buffers(d);
+  reset_decoder(d);
+}
+
+void skip_bytes(DecoderState& d, int32_t count) {
   // Past the end the cursor stops at the end: nothing reads it once the decode has failed.
-  if (count <= decoder.bytes_left) {
-    decoder.cursor += count;
-  } else if (decoder.bytes_left > 0) {
-    decoder.cursor += decoder.bytes_left;
+  if (count <= d.bytes_left) {
+    d.cursor += count;
+  } else if (d.bytes_left > 0) {
+    d.cursor += d.bytes_left;
   }
-  decoder.bytes_left -= count;
-  decoder.segment_left -= count;
-  if (decoder.bytes_left < 0) fail();
+  d.bytes_left -= count;
+  d.segment_left -= count;
+  if (d.bytes_left < 0) fail(d, Fault::truncated);
 }
 
-void read_segment_length() {
-  if (decoder.bytes_left < 2) {
-    fail();
+void read_segment_length(DecoderState& d) {
+  if (d.bytes_left < 2) {
+    fail(d, Fault::truncated);
     return;
   }
-  decoder.segment_left = int32_t{decoder.cursor[0]} << 8 | decoder.cursor[1];
-  if (decoder.segment_left > decoder.bytes_left) {
-    fail();
+  d.segment_left = int32_t{d.cursor[0]} << 8 | d.cursor[1];
+  if (d.segment_left > d.bytes_left) {
+    fail(d, Fault::segment_past_end);
     return;
   }
-  skip_bytes(2);
+  skip_bytes(d, 2);
 }
 
-void skip_segment() {
-  read_segment_length();
-  if (decoder.status != status_running) return;
+void skip_segment(DecoderState& d) {
+  read_segment_length(d);
+  if (d.status != status_running) return;
   // A length shorter than its own field would move the cursor backwards.
-  if (decoder.segment_left < 0) {
-    fail();
+  if (d.segment_left < 0) {
+    fail(d, Fault::bad_segment);
     return;
   }
-  skip_bytes(decoder.segment_left);
+  skip_bytes(d, d.segment_left);
 }

@@ -8,15 +8,17 @@
 #include <sys/mman.h>
 #endif
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 
-int32_t allocations_until_failure = 0;
-int64_t write_budget_bytes = -1;
-int32_t live_allocations = 0;
+// Test hooks and the count of live blocks: atomic, as calls may come from several threads.
+std::atomic<int32_t> allocations_until_failure{0};
+std::atomic<int64_t> write_budget_bytes{-1};
+std::atomic<int32_t> live_allocations{0};
 
 FILE* stream_of(PlatformFile* file) { return reinterpret_cast<FILE*>(file); }
 
@@ -27,20 +29,22 @@ size_t platform_read(void* buffer, size_t bytes, PlatformFile* file) {
 }
 
 bool platform_write(const void* source, size_t bytes, PlatformFile* file) {
-  if (write_budget_bytes >= 0) {
-    if (static_cast<int64_t>(bytes) > write_budget_bytes) {
-      write_budget_bytes = 0;
-      return false;
-    }
-    write_budget_bytes -= static_cast<int64_t>(bytes);
+  const auto wanted = static_cast<int64_t>(bytes);
+  int64_t budget = write_budget_bytes.load(std::memory_order_relaxed);
+  while (budget >= 0 &&
+         !write_budget_bytes.compare_exchange_weak(budget, wanted > budget ? 0 : budget - wanted)) {
   }
+  if (budget >= 0 && wanted > budget) return false;
   return fwrite(source, 1, bytes, stream_of(file)) == bytes;
 }
 
 bool platform_close(PlatformFile* file) { return fclose(stream_of(file)) == 0; }
 
 void* platform_allocate(size_t bytes) {
-  if (allocations_until_failure > 0 && --allocations_until_failure == 0) return nullptr;
+  int32_t until = allocations_until_failure.load(std::memory_order_relaxed);
+  while (until > 0 && !allocations_until_failure.compare_exchange_weak(until, until - 1)) {
+  }
+  if (until == 1) return nullptr;
   void* block = nullptr;
 #if defined(_WIN32)
   block = malloc(bytes == 0 ? 1 : bytes);
@@ -113,12 +117,11 @@ void platform_wide_to_narrow(const char16_t* wide, char* narrow, size_t capacity
   narrow[out] = '\0';
 }
 
-void platform_console_print(const char* message) { fputs(message, stderr); }
+// The line end goes out with the text in one call, which the stream does whole: messages of
+// calls on several threads never share a line.
+void platform_console_print(const char* message) { fprintf(stderr, "%s\n", message); }
 
-void platform_console_follow_up() {
-  fputc('\n', stderr);
-  fflush(stderr);
-}
+void platform_console_follow_up() { fflush(stderr); }
 
 void platform_fail_allocation(int32_t nth) { allocations_until_failure = nth; }
 void platform_fail_writes_after(int64_t bytes) { write_budget_bytes = bytes; }

@@ -58,7 +58,7 @@ void platform_fail_allocation(int32_t nth);
 void platform_fail_writes_after(int64_t bytes);
 int32_t platform_live_allocations();
 
-// A message is the text on the console, then the follow-up that ends the line.
+// A message is the text as one line on the console, then the follow-up that flushes it.
 inline void emit_message(const char* text) {
   platform_console_print(text);
   platform_console_follow_up();

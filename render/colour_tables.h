@@ -50,5 +50,22 @@ constexpr ColourTables make_tables() {
 
 inline constexpr ColourTables colour_tables = make_tables();
 
+// (a x b + 127) / 255, the rounded product of two ink values, without a division: for
+// x = a x b + 128 up to 65153, (x + (x >> 8)) >> 8 is that quotient.
+constexpr int32_t ink_product(int32_t a, int32_t b) {
+  const int32_t x = a * b + 128;
+  return (x + (x >> 8)) >> 8;
+}
+
+constexpr bool ink_product_is_exact() {
+  for (int32_t a = 0; a < 256; ++a) {
+    for (int32_t b = 0; b < 256; ++b) {
+      if (ink_product(a, b) != (a * b + 127) / 255) return false;
+    }
+  }
+  return true;
+}
+static_assert(ink_product_is_exact());
+
 static_assert(colour_tables.cr_red[0] == -179 && colour_tables.cr_red[255] == 178);
 static_assert(colour_tables.cb_blue[0] == -227 && colour_tables.cb_blue[255] == 225);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, when the machine lacks them.
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev libjpeg62-turbo-dev "$@")
+packages=(cmake make g++ libgtest-dev libjpeg62-turbo-dev libjpeg-turbo-progs "$@")
 missing=()
 for p in "${packages[@]}"; do
   # Once another architecture's build is installed too, only the qualified name is unambiguous.

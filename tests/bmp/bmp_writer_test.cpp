@@ -34,6 +34,24 @@ std::vector<uint8_t> picture(int32_t width, int32_t height) {
   return pixels;
 }
 
+// Writes a picture of red, green, blue pixels, top row first, through the row writer.
+bool write_bmp(const char* path, int32_t width, int32_t height, const uint8_t* pixels) {
+  struct Picture {
+    const uint8_t* pixels;
+    int32_t width;
+  } picture{pixels, width};
+  const auto copy_row = [](void* context, int32_t y, uint8_t* bgr) {
+    const auto* p = static_cast<const Picture*>(context);
+    const uint8_t* rgb = p->pixels + 3 * static_cast<size_t>(p->width) * y;
+    for (int32_t x = 0; x < p->width; ++x, rgb += 3, bgr += 3) {
+      bgr[0] = rgb[2];
+      bgr[1] = rgb[1];
+      bgr[2] = rgb[0];
+    }
+  };
+  return write_bmp_rows(path, width, height, copy_row, &picture);
+}
+
 TEST(BmpWriter, LayoutPaddingAndOrder) {
   const struct {
     int32_t width, height, file_size;

@@ -9,14 +9,12 @@
 
 #include "bmp/bmp_writer.h"
 #include "bmpsepia.h"
-#include "entry/image.h"
 #include "jpeg/decoder.h"
 #include "platform/platform.h"
 #include "support/conversion_check.h"
+#include "support/decoded_picture.h"
 
 namespace {
-
-volatile uint32_t picture_sum = 0;  // keeps the read of every pixel
 
 constexpr const char* decode_message = "Error decoding jpg. Please try again...\n";
 
@@ -98,36 +96,30 @@ CheckedConversion convert_and_check(const Bytes& jpeg, const TempDir& dir) {
 
 CheckedConversion decode_and_check(const Bytes& jpeg) {
   const int32_t blocks_before = platform_live_allocations();
-  reset_decoder();
-  const int32_t status = decode_jpeg(jpeg.data(), static_cast<int32_t>(jpeg.size()));
-  CheckedConversion outcome{status == 0 ? 999 : 1, ""};
-  if (status != 0 && status != 1) outcome.problem = "decode_jpeg gave " + std::to_string(status);
+  const DecodedPicture picture = decode_picture(jpeg);
+  CheckedConversion outcome{picture.status == status_running ? 999 : 1, ""};
+  if (picture.status != status_running && picture.status != status_failed) {
+    outcome.problem = "decode_jpeg gave " + std::to_string(picture.status);
+  }
   int32_t width = 0;
   int32_t height = 0;
-  if (status == 0 && !declared_frame_size(jpeg, &width, &height)) {
+  if (outcome.result == 999 && !declared_frame_size(jpeg, &width, &height)) {
     outcome.problem = "decoded a file without a frame";
-  } else if (status == 0 && (image_width() != width || image_height() != height)) {
-    outcome.problem = "decoded " + std::to_string(image_width()) + "x" +
-                      std::to_string(image_height()) + " from a frame of " + std::to_string(width) +
+  } else if (outcome.result == 999 && (picture.width != width || picture.height != height)) {
+    outcome.problem = "decoded " + std::to_string(picture.width) + "x" +
+                      std::to_string(picture.height) + " from a frame of " + std::to_string(width) +
                       "x" + std::to_string(height);
-  } else if (status == 0 && image_pixels() == nullptr) {
-    outcome.problem = "decoded without a picture";
-  } else if (status == 0) {
-    // Every byte of the picture is read, so that a short buffer shows in the sanitizer build.
-    const uint8_t* pixels = image_pixels();
-    const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
-    uint32_t sum = 0;
-    for (size_t i = 0; i < bytes; ++i) sum += pixels[i];
+  } else if (outcome.result == 999) {
     uint8_t header[bmp_header_bytes];
     build_bmp_header(width, height, header);
     outcome.problem = bmp_problem(Bytes(header, header + bmp_header_bytes),
                                   bmp_file_bytes(width, height), width, height);
-    picture_sum = sum;
+  } else if (picture.fault == Fault::none) {
+    outcome.problem = "failed without a fault";
   }
-  release_decoder();
   const int32_t held = platform_live_allocations() - blocks_before;
   if (outcome.problem.empty() && held != 0) {
-    outcome.problem = std::to_string(held) + " heap blocks held after release_decoder";
+    outcome.problem = std::to_string(held) + " heap blocks held after the decode";
   }
   return outcome;
 }

@@ -22,7 +22,7 @@ struct CheckedConversion {
 // (such as a half-written temporary) is left in `dir`. The output is removed afterwards.
 CheckedConversion convert_and_check(const Bytes& jpeg, const TempDir& dir);
 
-// The same through the decoder alone, in memory, as the fuzz target does: decode_jpeg, read the
-// whole picture and its BMP header, release_decoder. 999 stands for a decoded picture of the
-// declared size.
+// The same through the decoder alone, in memory, as the fuzz target does: decode_jpeg, render
+// every row, build the BMP header, free the record. 999 stands for a decoded picture of the
+// declared size; a failure must name its fault.
 CheckedConversion decode_and_check(const Bytes& jpeg);

@@ -34,14 +34,7 @@ constexpr size_t checked_through_files_every = 16;  // every 16th case also goes
 
 std::vector<std::string> corpus_files() {
   std::vector<std::string> files;
-  std::ifstream in(corpus_dir() + "/expected.tsv");
-  std::string line;
-  std::getline(in, line);  // column names
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string file;
-    if (fields >> file) files.push_back(file);
-  }
+  for (const CorpusExpectation& row : corpus_expectations()) files.push_back(row.file);
   return files;
 }
 

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "hardening/checked_conversion.h"
+#include "support/decoded_picture.h"
+#include "support/files.h"
 #include "support/jpeg_builder.h"
 
 namespace {
@@ -188,15 +190,11 @@ TEST(CraftedFaults, SamplingFactors) {
       {"8 x 8 grey", picture(24, 24, {{1, 8, 8, 0}}, grey_scan), 999},
       {"8 x 8 luma", picture(24, 24, {{1, 8, 8, 0}, {2, 1, 1, 1}, {3, 1, 1, 1}}, colour_scan), 999},
       {"8 x 8 luma, chroma planes of 2 samples",
-       tables()
-           .sof0(16, 16, {{1, 8, 8, 0}, {2, 1, 1, 1}, {3, 1, 1, 1}})
-           .sos(colour_scan)
-           .raw(data)
-           .eoi()
-           .bytes(),
-       1},
-      {"4 x 4 at 4:2:0", picture(4, 4, colour, colour_scan), 1},
-      {"5 x 5 at 4:2:0", picture(5, 5, colour, colour_scan), 999},
+       picture(16, 16, {{1, 8, 8, 0}, {2, 1, 1, 1}, {3, 1, 1, 1}}, colour_scan), 999},
+      {"1 x 1 at 4:2:0", picture(1, 1, colour, colour_scan), 999},
+      {"4 x 4 at 4:2:0", picture(4, 4, colour, colour_scan), 999},
+      {"3 x 3 at 4:1:1", picture(3, 3, {{1, 4, 1, 0}, {2, 1, 1, 1}, {3, 1, 1, 1}}, colour_scan),
+       999},
   });
 }
 
@@ -206,6 +204,8 @@ TEST(CraftedFaults, QuantisationSelectors) {
   dqt_id4[0] = 4;
   Bytes dqt_16bit(129, 4);
   dqt_16bit[0] = 0x10;
+  Bytes dqt_16bit_short(128, 4);
+  dqt_16bit_short[0] = 0x10;
   Bytes dqt_short(64, 4);
   dqt_short[0] = 0;
   expect_cases({
@@ -218,6 +218,15 @@ TEST(CraftedFaults, QuantisationSelectors) {
        1},
       {"16-bit table",
        tables().segment(0xDB, dqt_16bit).sof0(16, 16, grey).sos(grey_scan).raw(data).eoi().bytes(),
+       999},
+      {"16-bit table one byte short",
+       tables()
+           .segment(0xDB, dqt_16bit_short)
+           .sof0(16, 16, grey)
+           .sos(grey_scan)
+           .raw(data)
+           .eoi()
+           .bytes(),
        1},
       {"table one byte short",
        tables().segment(0xDB, dqt_short).sof0(16, 16, grey).sos(grey_scan).raw(data).eoi().bytes(),
@@ -250,10 +259,13 @@ TEST(CraftedFaults, HuffmanTables) {
       {"counts past the segment", with_dht(dht_payload(1, 0, too_many_symbols)), 1},
       {"counts of 255 and no symbols", with_dht(dht_payload(1, 0, counts_only)), 1},
       {"class 2", with_dht(dht_payload(2, 0, standard_dc_luminance())), 1},
-      {"identifier 2", with_dht(dht_payload(0, 2, standard_dc_luminance())), 1},
+      {"identifier 4", with_dht(dht_payload(0, 4, standard_dc_luminance())), 1},
+      {"identifier 3, never used", with_dht(dht_payload(0, 3, standard_dc_luminance())), 999},
       {"bytes after the last table", with_dht(trailing), 1},
+      // Slots 0 and 1 without a table take the standard ones, as motion-JPEG frames need.
       {"no tables at all",
-       JpegBuilder().soi().dqt(0, 4).sof0(16, 16, grey).sos(grey_scan).raw(data).eoi().bytes(), 1},
+       JpegBuilder().soi().dqt(0, 4).sof0(16, 16, grey).sos(grey_scan).raw(data).eoi().bytes(),
+       999},
       {"a table redefined the same", with_dht(dht_payload(0, 0, standard_dc_luminance())), 999},
   });
 }
@@ -364,7 +376,8 @@ TEST(CraftedFaults, ScanHeaders) {
   longer.insert(longer.end(), {9, 9, 9});
   expect_cases({
       {"an unknown component", with_scan(sos_payload({{1, 0, 0}, {2, 1, 1}, {4, 1, 1}})), 1},
-      {"only the first component", with_scan(sos_payload({{1, 0, 0}})), 1},
+      {"only the first component, then the end", with_scan(sos_payload({{1, 0, 0}})), 1},
+      {"a component twice", with_scan(sos_payload({{1, 0, 0}, {2, 1, 1}, {2, 1, 1}})), 1},
       {"components out of order", with_scan(sos_payload({{1, 0, 0}, {3, 1, 1}, {2, 1, 1}})), 1},
       {"no components", with_scan(sos_payload({})), 1},
       {"DC table 2", with_scan(selector_2), 1},
@@ -424,6 +437,58 @@ TEST(CraftedFaults, MarkersInsideEntropyData) {
       {"a second start marker", cat({0xFF, 0xD8}, picture(16, 16, grey, grey_scan)), 1},
       {"an end marker before the scan", cat(tables().eoi().bytes(), data), 1},
   });
+}
+
+// Between the scans of a frame coded in several: fill bytes, stray restart markers and table or
+// miscellaneous segments are passed over, and the picture is the same; anything else is refused.
+TEST(CraftedFaults, BetweenScans) {
+  // Three one-component scans (Cr, Y, Cb) with restart intervals; tables before each scan.
+  const Bytes original =
+      read_file(corpus_dir() + "/wide/seq_video001_150x103_422_three_scans_dri.jpg");
+  ASSERT_FALSE(original.empty());
+  // Where the second scan's header starts, the first scan's data and the tables behind it.
+  const size_t at = find_pair(Bytes(original.begin() + 400, original.end()), 0xFF, 0xDA) + 400;
+  const Bytes first_scan_segment(original.begin() + 399, original.begin() + 399 + 10);
+  const Bytes quant_segment(original.begin() + 20, original.begin() + 89);
+  const Bytes frame_segment(original.begin() + 158, original.begin() + 177);
+  auto inserted = [&](const Bytes& bytes) {
+    Bytes jpeg = original;
+    jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(at), bytes.begin(), bytes.end());
+    return jpeg;
+  };
+  const DecodedPicture want = decode_picture(original);
+  ASSERT_EQ(want.status, status_running);
+  const struct {
+    const char* name;
+    Bytes jpeg;
+    Fault fault;  // none: the same picture
+  } cases[] = {
+      {"fill bytes", inserted({0xFF, 0xFF}), Fault::none},
+      {"a stray restart marker", inserted({0xFF, 0xD5}), Fault::none},
+      {"a comment", inserted({0xFF, 0xFE, 0x00, 0x04, 'h', 'i'}), Fault::none},
+      {"an application segment", inserted({0xFF, 0xE1, 0x00, 0x03, 0}), Fault::none},
+      {"the same restart interval", inserted({0xFF, 0xDD, 0x00, 0x04, 0x00, 0x03}), Fault::none},
+      {"the same quantisation tables", inserted(quant_segment), Fault::none},
+      {"a byte that is no marker", inserted({0x00}), Fault::not_a_marker},
+      {"a second frame", inserted(frame_segment), Fault::second_frame},
+      {"a number of lines", inserted({0xFF, 0xDC, 0x00, 0x04, 0x00, 0x67}), Fault::dnl},
+      {"an unknown marker", inserted({0xFF, 0x01}), Fault::unknown_marker},
+      {"the end of the image", inserted({0xFF, 0xD9}), Fault::early_end_of_image},
+      {"the first scan's component again", inserted(first_scan_segment), Fault::bad_scan},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const DecodedPicture have = decode_picture(c.jpeg);
+    EXPECT_EQ(have.fault, c.fault);
+    if (c.fault == Fault::none) {
+      EXPECT_EQ(have.pixels, want.pixels);
+    }
+  }
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(convert_and_check(c.jpeg, dir).problem, "");
+  }
 }
 
 TEST(CraftedFaults, SecondFrameHeader) {

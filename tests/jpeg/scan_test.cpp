@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "jpeg/decoder.h"
+#include "support/decoded_picture.h"
 
 namespace {
 
@@ -37,19 +38,18 @@ class BitWriter {
   int filled_ = 0;
 };
 
-// Tables 0 (DC) and 2 (AC) code every symbol as its own byte; quantiser k is k + 1.
-ComponentPlane* start(const std::vector<uint8_t>& bytes, uint8_t* plane) {
-  reset_decoder();
-  decoder.cursor = bytes.data();
-  decoder.bytes_left = static_cast<int32_t>(bytes.size());
-  for (int t : {0, 2}) {
-    for (int v = 0; v < 65536; ++v)
-      decoder.huffman_lookup[t][v] = {8, static_cast<uint8_t>(v >> 8)};
+// DC and AC tables 0 code every symbol as its own byte; quantiser k is k + 1.
+ComponentPlane* start(DecoderState& d, const std::vector<uint8_t>& bytes, uint8_t* plane) {
+  reset_decoder(d);
+  d.cursor = bytes.data();
+  d.bytes_left = static_cast<int32_t>(bytes.size());
+  for (int t : {0, 1}) {
+    for (int v = 0; v < 65536; ++v) d.huffman_lookup[t][0][v] = {8, static_cast<uint8_t>(v >> 8)};
   }
-  for (int k = 0; k < 64; ++k) decoder.quant_tables[0][k] = static_cast<uint8_t>(k + 1);
-  ComponentPlane* c = &decoder.components[0];
+  for (int k = 0; k < 64; ++k) d.quant_tables[0][k] = static_cast<uint8_t>(k + 1);
+  ComponentPlane* c = &d.components[0];
   c->dc_table = 0;
-  c->ac_table = 2;
+  c->ac_table = 0;
   c->stride = 8;
   c->samples = plane;
   return c;
@@ -66,9 +66,9 @@ std::vector<uint8_t> samples_of(const std::vector<std::pair<int, int32_t>>& coef
 }
 
 // The blocks of these tests live on the stack: forget them before anything releases the record.
-class DecodeBlock : public ::testing::Test {
+class DecodeBlock : public DecoderTest {
  protected:
-  void TearDown() override { reset_decoder(); }
+  void TearDown() override { reset_decoder(d); }
 };
 
 TEST_F(DecodeBlock, DequantisesAtTheZigzagPositionAndPredictsDc) {
@@ -80,12 +80,12 @@ TEST_F(DecodeBlock, DequantisesAtTheZigzagPositionAndPredictsDc) {
   w.code(0x00);
   const std::vector<uint8_t> bytes = w.finish();
   uint8_t plane[64];
-  ComponentPlane* c = start(bytes, plane);
-  decode_block(c, plane);
-  ASSERT_EQ(decoder.status, status_running);
+  ComponentPlane* c = start(d, bytes, plane);
+  decode_block(d, c, plane);
+  ASSERT_EQ(d.status, status_running);
   // Zig-zag position 2 is natural index 8 (row 1, column 0); its quantiser is entry 2, i.e. 3.
   EXPECT_EQ(std::vector<uint8_t>(plane, plane + 64), samples_of({{0, 5 * 1}, {8, 2 * 3}}));
-  decode_block(c, plane);
+  decode_block(d, c, plane);
   EXPECT_EQ(c->dc_predictor, 3);
   EXPECT_EQ(std::vector<uint8_t>(plane, plane + 64), samples_of({{0, 3}}));
 }
@@ -114,12 +114,12 @@ TEST_F(DecodeBlock, RunSymbols) {
     w.put(0x1234, 16);
     const std::vector<uint8_t> bytes = w.finish();
     uint8_t plane[64];
-    ComponentPlane* component = start(bytes, plane);
-    decode_block(component, plane);
-    EXPECT_EQ(decoder.status, c.status);
+    ComponentPlane* component = start(d, bytes, plane);
+    decode_block(d, component, plane);
+    EXPECT_EQ(d.status, c.status);
     if (c.bits_used >= 0) {
       const int32_t consumed =
-          8 * (static_cast<int32_t>(bytes.size()) - decoder.bytes_left) - decoder.bit_count;
+          8 * (static_cast<int32_t>(bytes.size()) - d.bytes_left) - d.bit_count;
       EXPECT_EQ(consumed, c.bits_used);
     }
   }
@@ -128,10 +128,10 @@ TEST_F(DecodeBlock, RunSymbols) {
 TEST_F(DecodeBlock, UndefinedHuffmanTableFailsAtTheFirstCode) {
   const std::vector<uint8_t> bytes = {0x00, 0x00, 0x00};
   uint8_t plane[64];
-  ComponentPlane* c = start(bytes, plane);
+  ComponentPlane* c = start(d, bytes, plane);
   c->dc_table = 1;  // never defined: every entry has code length 0
-  decode_block(c, plane);
-  EXPECT_EQ(decoder.status, status_failed);
+  decode_block(d, c, plane);
+  EXPECT_EQ(d.status, status_failed);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "jpeg/decoder.h"
+#include "support/decoded_picture.h"
 
 namespace {
 
@@ -19,11 +20,14 @@ Segment segment(const Segment& content) {
   return bytes;
 }
 
-void start(const Segment& bytes) {
-  reset_decoder();
-  decoder.cursor = bytes.data();
-  decoder.bytes_left = static_cast<int32_t>(bytes.size());
+void start(DecoderState& d, const Segment& bytes) {
+  reset_decoder(d);
+  d.cursor = bytes.data();
+  d.bytes_left = static_cast<int32_t>(bytes.size());
 }
+
+using HuffmanTables = DecoderTest;
+using QuantTables = DecoderTest;
 
 Segment huffman_table(uint8_t id, const std::vector<uint8_t>& counts,
                       const std::vector<uint8_t>& symbols) {
@@ -43,12 +47,12 @@ std::vector<uint8_t> ac_luma_symbols() {
   return symbols;
 }
 
-TEST(HuffmanTables, StandardLuminanceDcTableFill) {
+TEST_F(HuffmanTables, StandardLuminanceDcTableFill) {
   const Segment bytes = segment(huffman_table(0x00, dc_luma_counts, dc_luma_symbols));
-  start(bytes);
-  parse_huffman_tables();
-  ASSERT_EQ(decoder.status, status_running);
-  const HuffmanEntry* t = decoder.huffman_lookup[0];
+  start(d, bytes);
+  parse_huffman_tables(d);
+  ASSERT_EQ(d.status, status_running);
+  const HuffmanEntry* t = d.huffman_lookup[0][0];
   EXPECT_EQ(t[0].code_length, 2);
   EXPECT_EQ(t[16383].code_length, 2);
   EXPECT_EQ(t[16383].symbol, 0);
@@ -57,40 +61,68 @@ TEST(HuffmanTables, StandardLuminanceDcTableFill) {
   EXPECT_EQ(t[24575].symbol, 1);
   EXPECT_EQ(t[65535 - 128].code_length, 9);
   for (int i = 65536 - 128; i < 65536; ++i) EXPECT_EQ(t[i].code_length, 0) << i;
-  EXPECT_EQ(decoder.bytes_left, 0);
+  EXPECT_EQ(d.bytes_left, 0);
 }
 
-TEST(HuffmanTables, StandardLuminanceAcTableLeavesOnlyTheLastEntry) {
+TEST_F(HuffmanTables, StandardLuminanceAcTableLeavesOnlyTheLastEntry) {
   const Segment bytes = segment(huffman_table(0x10, ac_luma_counts, ac_luma_symbols()));
-  start(bytes);
-  parse_huffman_tables();
-  ASSERT_EQ(decoder.status, status_running);
-  const HuffmanEntry* t = decoder.huffman_lookup[2];
+  start(d, bytes);
+  parse_huffman_tables(d);
+  ASSERT_EQ(d.status, status_running);
+  const HuffmanEntry* t = d.huffman_lookup[1][0];
   EXPECT_EQ(t[65534].code_length, 16);
   EXPECT_EQ(t[65535].code_length, 0);
 }
 
-TEST(HuffmanTables, IdentifierBytesSelectTables) {
+TEST_F(HuffmanTables, IdentifierBytesSelectTables) {
   const struct {
     uint8_t id;
-    int32_t table;  // -1: refused
-  } cases[] = {{0x00, 0},  {0x01, 1},  {0x10, 2},  {0x11, 3},  {0x02, -1},
-               {0x03, -1}, {0x12, -1}, {0x13, -1}, {0x20, -1}, {0xF0, -1}};
+    int32_t table_class, slot;  // -1: refused
+  } cases[] = {{0x00, 0, 0},   {0x01, 0, 1},   {0x03, 0, 3},   {0x10, 1, 0},  {0x13, 1, 3},
+               {0x04, -1, -1}, {0x14, -1, -1}, {0x20, -1, -1}, {0xF0, -1, -1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.id));
     const Segment bytes = segment(huffman_table(c.id, dc_luma_counts, dc_luma_symbols));
-    start(bytes);
-    parse_huffman_tables();
-    if (c.table < 0) {
-      EXPECT_EQ(decoder.status, status_failed);
+    start(d, bytes);
+    parse_huffman_tables(d);
+    if (c.slot < 0) {
+      EXPECT_EQ(d.status, status_failed);
     } else {
-      EXPECT_EQ(decoder.status, status_running);
-      EXPECT_EQ(decoder.huffman_lookup[c.table][0].code_length, 2);
+      EXPECT_EQ(d.status, status_running);
+      EXPECT_EQ(d.huffman_defined_mask, 1 << (4 * c.table_class + c.slot));
+      EXPECT_EQ(d.huffman_lookup[c.table_class][c.slot][0].code_length, 2);
     }
   }
 }
 
-TEST(HuffmanTables, CodeSpaceLimits) {
+// Slots 0 and 1 fall back on the typical tables of T.81 K.3 (luminance, chrominance), as a
+// motion-JPEG frame without tables needs; slots 2 and 3 have none.
+TEST_F(HuffmanTables, StandardTablesStandInForSlotsZeroAndOne) {
+  const Segment bytes = segment(huffman_table(0x00, dc_luma_counts, dc_luma_symbols));
+  start(d, bytes);
+  parse_huffman_tables(d);
+  ASSERT_TRUE(install_standard_huffman_table(d, 0, 1));
+  ASSERT_TRUE(install_standard_huffman_table(d, 1, 1));
+  // The luminance DC table as a segment gives it, and the standard one of slot 0, agree.
+  const std::vector<HuffmanEntry> parsed(d.huffman_lookup[0][0], d.huffman_lookup[0][0] + 65536);
+  ASSERT_TRUE(install_standard_huffman_table(d, 0, 0));
+  for (int32_t v = 0; v < 65536; ++v) {
+    ASSERT_EQ(d.huffman_lookup[0][0][v].code_length, parsed[v].code_length) << v;
+    if (parsed[v].code_length != 0) {
+      ASSERT_EQ(d.huffman_lookup[0][0][v].symbol, parsed[v].symbol) << v;
+    }
+  }
+  // K.3's chrominance DC table has three 2-bit codes (symbols 0, 1, 2), and its chrominance AC
+  // table's first codes are 00 for symbol 0x00 and 01 for 0x01, like luminance's 0x01, 0x02.
+  EXPECT_EQ(d.huffman_lookup[0][1][0x8000].code_length, 2);
+  EXPECT_EQ(d.huffman_lookup[0][1][0x8000].symbol, 2);
+  EXPECT_EQ(d.huffman_lookup[1][1][0x4000].symbol, 0x01);
+  EXPECT_EQ(d.huffman_lookup[1][1][0xFFFF].code_length, 0);
+  EXPECT_FALSE(install_standard_huffman_table(d, 0, 2));
+  EXPECT_FALSE(install_standard_huffman_table(d, 1, 3));
+}
+
+TEST_F(HuffmanTables, CodeSpaceLimits) {
   std::vector<uint8_t> two_ones(16, 0);
   two_ones[0] = 2;  // codes 0 and 1: exactly fills the space
   std::vector<uint8_t> three_ones(16, 0);
@@ -117,12 +149,12 @@ TEST(HuffmanTables, CodeSpaceLimits) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const Segment bytes = segment(c.content);
-    start(bytes);
-    for (auto& entry : decoder.huffman_lookup[0]) entry = HuffmanEntry{5, 0x77};
-    parse_huffman_tables();
-    EXPECT_EQ(decoder.status, c.status);
+    start(d, bytes);
+    for (auto& entry : d.huffman_lookup[0][0]) entry = HuffmanEntry{5, 0x77};
+    parse_huffman_tables(d);
+    EXPECT_EQ(d.status, c.status);
     if (c.status == status_failed) continue;
-    const HuffmanEntry* t = decoder.huffman_lookup[0];
+    const HuffmanEntry* t = d.huffman_lookup[0][0];
     if (c.content.empty()) {
       EXPECT_EQ(t[0].code_length, 5);
     } else if (c.content[1] == 0) {
@@ -135,37 +167,54 @@ TEST(HuffmanTables, CodeSpaceLimits) {
   }
 }
 
-TEST(QuantTables, RecordsAreStoredAsRead) {
+TEST_F(QuantTables, RecordsAreStoredAsRead) {
   Segment content;
   for (uint8_t id : {uint8_t{1}, uint8_t{3}}) {
     content.push_back(id);
     for (int k = 0; k < 64; ++k) content.push_back(static_cast<uint8_t>(id * 10 + k));
   }
   const Segment bytes = segment(content);
-  start(bytes);
-  parse_quant_tables();
-  ASSERT_EQ(decoder.status, status_running);
-  EXPECT_EQ(decoder.quant_defined_mask, 0b1010);
-  EXPECT_EQ(decoder.quant_tables[1][0], 10);
-  EXPECT_EQ(decoder.quant_tables[3][63], 93);
-  EXPECT_EQ(decoder.quant_tables[0][5], 0);
+  start(d, bytes);
+  parse_quant_tables(d);
+  ASSERT_EQ(d.status, status_running);
+  EXPECT_EQ(d.quant_defined_mask, 0b1010);
+  EXPECT_EQ(d.quant_tables[1][0], 10);
+  EXPECT_EQ(d.quant_tables[3][63], 93);
+  EXPECT_EQ(d.quant_tables[0][5], 0);
 }
 
-TEST(QuantTables, RefusesWideValuesHighIdentifiersAndLeftovers) {
+TEST_F(QuantTables, SixteenBitValuesAreBigEndian) {
+  Segment content = {0x12};  // 16-bit values, identifier 2
+  for (int k = 0; k < 64; ++k) content.insert(content.end(), {static_cast<uint8_t>(k), 0x01});
+  content.push_back(0x00);  // then an 8-bit table 0
+  content.insert(content.end(), 64, 7);
+  const Segment bytes = segment(content);
+  start(d, bytes);
+  parse_quant_tables(d);
+  ASSERT_EQ(d.status, status_running);
+  EXPECT_EQ(d.quant_defined_mask, 0b101);
+  EXPECT_EQ(d.quant_tables[2][0], 0x0001);
+  EXPECT_EQ(d.quant_tables[2][63], 0x3F01);
+  EXPECT_EQ(d.quant_tables[0][63], 7);
+}
+
+TEST_F(QuantTables, RefusesOtherPrecisionsHighIdentifiersAndLeftovers) {
   const struct {
     const char* name;
     uint8_t id;
-    size_t extra;
-  } cases[] = {
-      {"16-bit precision", 0x10, 0}, {"identifier 4", 0x04, 0}, {"one byte over", 0x00, 1}};
+    size_t bytes;
+  } cases[] = {{"precision 2", 0x20, 65},
+               {"identifier 4", 0x04, 65},
+               {"one byte over", 0x00, 66},
+               {"16-bit table cut short", 0x10, 65}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Segment content(65 + c.extra, 1);
+    Segment content(c.bytes, 1);
     content[0] = c.id;
     const Segment bytes = segment(content);
-    start(bytes);
-    parse_quant_tables();
-    EXPECT_EQ(decoder.status, status_failed);
+    start(d, bytes);
+    parse_quant_tables(d);
+    EXPECT_EQ(d.status, status_failed);
   }
 }
 

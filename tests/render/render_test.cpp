@@ -1,4 +1,4 @@
-// Colour conversion, sepia toning and plane upsampling.
+// Colour conversion, sepia toning, and the reading of subsampled planes.
 
 #include "render/render.h"
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "jpeg/decoder.h"
-#include "platform/platform.h"
+#include "support/decoded_picture.h"
 
 namespace {
 
@@ -22,26 +22,64 @@ std::ostream& operator<<(std::ostream& out, const Rgb& p) {
   return out << "(" << p.r << ", " << p.g << ", " << p.b << ")";
 }
 
-// Converts one pixel of a 1 x 1 frame through convert_image.
-Rgb convert_pixel(uint8_t c0, uint8_t c1, uint8_t c2, bool plain = false) {
-  reset_decoder();
-  uint8_t planes[3] = {c0, c1, c2};
-  uint8_t out[4] = {};  // rendering may write one spare byte
-  decoder.width = decoder.height = 1;
-  decoder.component_count = 3;
-  decoder.plain_colour = plain;
-  decoder.jfif_seen = true;
-  for (int i = 0; i < 3; ++i) {
-    decoder.components[i] = ComponentPlane{i + 1, 1, 1, 1, 1, 8, 0, 2, 0, 0, &planes[i]};
-  }
-  decoder.rgb_image = out;
-  convert_image();
-  EXPECT_EQ(decoder.status, status_running);
-  reset_decoder();
-  return Rgb{out[0], out[1], out[2]};
+ComponentPlane plane(int32_t id, int32_t width, int32_t height, int32_t stride, uint8_t* samples) {
+  ComponentPlane p{};
+  p.id = id;
+  p.h_samp = p.v_samp = 1;
+  p.plane_width = width;
+  p.plane_height = height;
+  p.stride = stride;
+  p.samples = samples;
+  return p;
 }
 
-TEST(ConvertImage, YCbCrToSepia) {
+// Renders every row of a width x height frame of `planes` (whose samples the caller owns), as
+// the decoder renders a decoded one: red, green, blue, top row first.
+std::vector<uint8_t> render(DecoderState& d, int32_t width, int32_t height,
+                            const std::vector<ComponentPlane>& planes) {
+  d.width = width;
+  d.height = height;
+  d.component_count = static_cast<int32_t>(planes.size());
+  std::copy(planes.begin(), planes.end(), d.components);
+  prepare_planes(d);
+  EXPECT_EQ(d.status, status_running);
+  std::vector<uint8_t> out(static_cast<size_t>(width) * height * 3 + 1);
+  for (int32_t y = 0; y < height; ++y) render_row(d, y, ChannelOrder::rgb, &out[3 * width * y]);
+  out.pop_back();
+  for (ComponentPlane& c : d.components) c.samples = nullptr;
+  release_decoder(d);
+  return out;
+}
+
+class Render : public DecoderTest {
+ protected:
+  // One pixel of a 1 x 1 frame of three components.
+  Rgb pixel(uint8_t c0, uint8_t c1, uint8_t c2, bool plain = false) {
+    d.plain_colour = plain;
+    d.jfif_seen = true;
+    uint8_t samples[3] = {c0, c1, c2};
+    const std::vector<uint8_t> out =
+        render(d, 1, 1,
+               {plane(1, 1, 1, 8, &samples[0]), plane(2, 1, 1, 8, &samples[1]),
+                plane(3, 1, 1, 8, &samples[2])});
+    return Rgb{out[0], out[1], out[2]};
+  }
+  // One pixel of a 1 x 1 frame of four components, with an Adobe transform or none (-1).
+  Rgb ink_pixel(uint8_t c0, uint8_t c1, uint8_t c2, uint8_t k, int32_t transform,
+                bool plain = true) {
+    d.plain_colour = plain;
+    d.adobe_seen = transform >= 0;
+    d.adobe_transform = transform;
+    uint8_t samples[4] = {c0, c1, c2, k};
+    const std::vector<uint8_t> out =
+        render(d, 1, 1,
+               {plane(1, 1, 1, 8, &samples[0]), plane(2, 1, 1, 8, &samples[1]),
+                plane(3, 1, 1, 8, &samples[2]), plane(4, 1, 1, 8, &samples[3])});
+    return Rgb{out[0], out[1], out[2]};
+  }
+};
+
+TEST_F(Render, YCbCrToSepia) {
   const struct {
     uint8_t y, cb, cr;
     Rgb want;
@@ -54,14 +92,37 @@ TEST(ConvertImage, YCbCrToSepia) {
       };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << int{c.y} << "," << int{c.cb} << "," << int{c.cr});
-    EXPECT_EQ(convert_pixel(c.y, c.cb, c.cr), c.want);
+    EXPECT_EQ(pixel(c.y, c.cb, c.cr), c.want);
   }
 }
 
-TEST(ConvertImage, PlainColourMatchesTheFixedPointFormulas) {
-  EXPECT_EQ(convert_pixel(255, 128, 255, true), (Rgb{255, 164, 255}));
-  EXPECT_EQ(convert_pixel(0, 128, 0, true), (Rgb{0, 92, 0}));
-  EXPECT_EQ(convert_pixel(76, 85, 255, true), (Rgb{254, 0, 0}));
+TEST_F(Render, PlainColourMatchesTheFixedPointFormulas) {
+  EXPECT_EQ(pixel(255, 128, 255, true), (Rgb{255, 164, 255}));
+  EXPECT_EQ(pixel(0, 128, 0, true), (Rgb{0, 92, 0}));
+  EXPECT_EQ(pixel(76, 85, 255, true), (Rgb{254, 0, 0}));
+}
+
+// Ink values as most writers store them, 255 for none: red = (c x k + 127) / 255 and so on.
+TEST_F(Render, FourComponentsAreInkValues) {
+  const struct {
+    const char* name;
+    uint8_t c0, c1, c2, k;
+    int32_t transform;
+    Rgb want;
+  } cases[] = {
+      {"no ink at all", 255, 255, 255, 255, -1, {255, 255, 255}},
+      {"full black", 255, 255, 255, 0, 0, {0, 0, 0}},
+      {"full cyan", 0, 255, 255, 255, -1, {0, 255, 255}},
+      {"halves round to nearest", 128, 64, 200, 128, 0, {64, 32, 100}},
+      {"YCCK white", 255, 128, 128, 255, 2, {0, 0, 0}},
+      {"YCCK black takes the black plane", 0, 128, 128, 200, 2, {200, 200, 200}},
+      {"YCCK clamps before inverting", 0, 128, 0, 255, 2, {255, 163, 255}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ink_pixel(c.c0, c.c1, c.c2, c.k, c.transform), c.want);
+  }
+  EXPECT_EQ(ink_pixel(255, 255, 255, 0, 0, false), (Rgb{46, 0, 0}));  // toned like any black
 }
 
 TEST(SepiaTone, TruncatesTheMean) {
@@ -90,89 +151,68 @@ TEST(ClipByte, ClampsToByteRange) {
   }
 }
 
-// A plane of `w` x `h` samples with `stride`, sample (x, y) = 16 y + x, in a platform block.
-ComponentPlane make_plane(int32_t w, int32_t h, int32_t stride) {
-  auto* samples = static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(stride * h)));
-  for (int32_t y = 0; y < h; ++y) {
-    for (int32_t x = 0; x < stride; ++x) samples[y * stride + x] = static_cast<uint8_t>(16 * y + x);
+TEST(UpsampleRow, ReplicatesByPowersOfTwo) {
+  const uint8_t row[5] = {10, 20, 30, 40, 50};
+  const struct {
+    int32_t xs, width;
+    std::vector<uint8_t> want;
+  } cases[] = {{0, 5, {10, 20, 30, 40, 50}},
+               {1, 9, {10, 10, 20, 20, 30, 30, 40, 40, 50}},
+               {2, 6, {10, 10, 10, 10, 20, 20}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.xs);
+    std::vector<uint8_t> out(c.width);
+    upsample_row(row, c.xs, c.width, out.data());
+    EXPECT_EQ(out, c.want);
   }
-  return ComponentPlane{1, 1, 1, w, h, stride, 0, 2, 0, 0, samples};
 }
 
-TEST(UpsamplePlane, ReplicatesByPowersOfTwo) {
+// Planes that fall short of the picture by powers of two, each with a padded stride: every
+// pixel is the colour of the samples at (x >> xs, y >> ys) of each plane, as a 1 x 1 frame of
+// those samples gives it, whether the planes are read in place or enlarged row by row.
+TEST_F(Render, SubsampledPlanesReadAsReplicated) {
   const struct {
     const char* name;
-    int32_t width, height;  // image
-    int32_t w, h, stride;   // plane before
-    int32_t new_w, new_h;
-    int32_t xs, ys;
-  } cases[] = {
-      {"5 x 5 for 9 x 9", 9, 9, 5, 5, 8, 10, 10, 1, 1},
-      {"four to one across", 16, 4, 4, 4, 8, 16, 4, 2, 0},
-      {"rows only, stride compacted", 8, 8, 8, 4, 16, 8, 8, 0, 1},
-      {"3 rows for 5", 4, 5, 4, 3, 8, 4, 6, 0, 1},
+    int32_t xs[3], ys[3];
+  } layouts[] = {
+      {"4:4:4", {0, 0, 0}, {0, 0, 0}},           {"4:2:0", {0, 1, 1}, {0, 1, 1}},
+      {"4:2:2", {0, 1, 1}, {0, 0, 0}},           {"4:4:0", {0, 0, 0}, {0, 1, 1}},
+      {"4:1:1", {0, 2, 2}, {0, 0, 0}},           {"mixed chroma", {0, 1, 0}, {0, 0, 1}},
+      {"luma subsampled", {1, 0, 0}, {1, 0, 0}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    reset_decoder();
-    decoder.width = c.width;
-    decoder.height = c.height;
-    ComponentPlane plane = make_plane(c.w, c.h, c.stride);
-    upsample_plane(&plane);
-    ASSERT_EQ(decoder.status, status_running);
-    EXPECT_EQ(plane.plane_width, c.new_w);
-    EXPECT_EQ(plane.plane_height, c.new_h);
-    EXPECT_EQ(plane.stride, c.new_w);
-    for (int32_t y = 0; y < c.new_h; ++y) {
-      for (int32_t x = 0; x < c.new_w; ++x) {
-        ASSERT_EQ(plane.samples[y * c.new_w + x], 16 * (y >> c.ys) + (x >> c.xs)) << x << "," << y;
+  constexpr int32_t width = 37;  // two vector spans and a tail
+  constexpr int32_t height = 7;
+  for (const auto& layout : layouts) {
+    SCOPED_TRACE(layout.name);
+    std::vector<uint8_t> samples[3];
+    std::vector<ComponentPlane> planes;
+    for (int32_t i = 0; i < 3; ++i) {
+      const int32_t w = (width + (1 << layout.xs[i]) - 1) >> layout.xs[i];
+      const int32_t h = (height + (1 << layout.ys[i]) - 1) >> layout.ys[i];
+      const int32_t stride = w + 8;
+      samples[i].resize(static_cast<size_t>(stride) * h);
+      for (size_t k = 0; k < samples[i].size(); ++k) {
+        samples[i][k] = static_cast<uint8_t>(k * (31 + 14 * i) + 7 * i);
+      }
+      planes.push_back(plane(i + 1, w, h, stride, samples[i].data()));
+    }
+    d.jfif_seen = true;
+    const std::vector<uint8_t> out = render(d, width, height, planes);
+    for (int32_t y = 0; y < height; ++y) {
+      for (int32_t x = 0; x < width; ++x) {
+        uint8_t s[3];
+        for (int32_t i = 0; i < 3; ++i) {
+          s[i] = samples[i][(y >> layout.ys[i]) * planes[i].stride + (x >> layout.xs[i])];
+        }
+        const uint8_t* have = &out[3 * (width * y + x)];
+        d.jfif_seen = true;
+        ASSERT_EQ((Rgb{have[0], have[1], have[2]}), pixel(s[0], s[1], s[2])) << x << "," << y;
       }
     }
-    platform_release(plane.samples);
   }
 }
 
-TEST(UpsamplePlane, AllocationFailureLeavesThePlaneAsItWas) {
-  reset_decoder();
-  decoder.width = decoder.height = 16;
-  ComponentPlane plane = make_plane(8, 8, 8);
-  const ComponentPlane before = plane;
-  platform_fail_allocation(1);
-  upsample_plane(&plane);
-  platform_fail_allocation(0);
-  EXPECT_EQ(decoder.status, status_failed);
-  EXPECT_EQ(plane.samples, before.samples);
-  EXPECT_EQ(plane.plane_width, 8);
-  EXPECT_EQ(plane.stride, 8);
-  platform_release(plane.samples);
-}
-
-TEST(ConvertImage, PlanesAreWalkedWithTheirOwnStrides) {
-  // Y at full size with a padded stride; Cb and Cr subsampled 2 x 2 and enlarged.
-  reset_decoder();
-  decoder.width = decoder.height = 6;
-  decoder.component_count = 3;
-  decoder.jfif_seen = true;
-  decoder.plain_colour = true;
-  decoder.components[0] = make_plane(6, 6, 16);
-  decoder.components[1] = make_plane(3, 3, 8);
-  decoder.components[2] = make_plane(3, 3, 8);
-  decoder.rgb_image = static_cast<uint8_t*>(platform_allocate(6 * 6 * 3 + 1));
-  convert_image();
-  ASSERT_EQ(decoder.status, status_running);
-  for (int y = 0; y < 6; ++y) {
-    for (int x = 0; x < 6; ++x) {
-      const int32_t yy = (16 * y + x) << 8;
-      const int32_t chroma = 16 * (y / 2) + x / 2 - 128;
-      const uint8_t* p = decoder.rgb_image + (y * 6 + x) * 3;
-      ASSERT_EQ(p[0], clip_byte((yy + 359 * chroma + 128) >> 8)) << x << "," << y;
-      ASSERT_EQ(p[2], clip_byte((yy + 454 * chroma + 128) >> 8)) << x << "," << y;
-    }
-  }
-  release_decoder();
-}
-
-TEST(ConvertImage, RgbFramesAreTakenAsTheyAre) {
+TEST_F(Render, ColourModelFromTheSegmentsBeforeTheScan) {
   const struct {
     const char* name;
     bool jfif, adobe;
@@ -188,50 +228,30 @@ TEST(ConvertImage, RgbFramesAreTakenAsTheyAre) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    reset_decoder();
-    uint8_t planes[3] = {200, 10, 20};
-    uint8_t out[4];
-    decoder.width = decoder.height = 1;
-    decoder.component_count = 3;
-    decoder.plain_colour = true;
-    decoder.jfif_seen = c.jfif;
-    decoder.adobe_seen = c.adobe;
-    decoder.adobe_transform = c.transform;
-    for (int i = 0; i < 3; ++i) {
-      decoder.components[i] = ComponentPlane{c.ids[i], 1, 1, 1, 1, 8, 0, 2, 0, 0, &planes[i]};
-    }
-    decoder.rgb_image = out;
-    convert_image();
+    uint8_t samples[3] = {200, 10, 20};
+    d.plain_colour = true;
+    d.jfif_seen = c.jfif;
+    d.adobe_seen = c.adobe;
+    d.adobe_transform = c.transform;
+    const std::vector<uint8_t> out =
+        render(d, 1, 1,
+               {plane(c.ids[0], 1, 1, 8, &samples[0]), plane(c.ids[1], 1, 1, 8, &samples[1]),
+                plane(c.ids[2], 1, 1, 8, &samples[2])});
     EXPECT_EQ(out[0] == 200 && out[1] == 10 && out[2] == 20, c.rgb);
-    reset_decoder();
   }
 }
 
-TEST(ConvertImage, GreyBecomesSepiaOfEqualChannels) {
-  reset_decoder();
-  uint8_t grey[8 * 2] = {0, 30, 46, 128, 209, 210, 255, 1};
-  uint8_t out[4 * 3 + 1];
-  decoder.width = 4;
-  decoder.height = 1;
-  decoder.component_count = 1;
-  decoder.components[0] = ComponentPlane{1, 1, 1, 4, 1, 8, 0, 2, 0, 0, grey};
-  decoder.rgb_image = out;
-  convert_image();
-  const uint8_t want[12] = {46, 0, 0, 76, 30, 0, 92, 46, 0, 174, 128, 82};
-  EXPECT_EQ(std::vector<uint8_t>(out, out + 12), std::vector<uint8_t>(want, want + 12));
-  reset_decoder();
+TEST_F(Render, GreyBecomesSepiaOfEqualChannels) {
+  uint8_t grey[8] = {0, 30, 46, 128, 209, 210, 255, 1};
+  const std::vector<uint8_t> out = render(d, 4, 1, {plane(1, 4, 1, 8, grey)});
+  EXPECT_EQ(out, (std::vector<uint8_t>{46, 0, 0, 76, 30, 0, 92, 46, 0, 174, 128, 82}));
 }
 
-}  // namespace
-
-namespace {
-
 // Every channel sum an RGB frame can have gives the tone of sepia_tone.
-TEST(ConvertImage, ToneOfEveryChannelSum) {
-  reset_decoder();
+TEST_F(Render, ToneOfEveryChannelSum) {
   constexpr int32_t width = 766;
   std::vector<uint8_t> planes[3];
-  for (auto& plane : planes) plane.resize(width);
+  for (auto& p : planes) p.resize(width);
   for (int32_t sum = 0; sum < width; ++sum) {
     const int32_t red = sum < 255 ? sum : 255;
     const int32_t green = sum - red < 255 ? sum - red : 255;
@@ -239,16 +259,11 @@ TEST(ConvertImage, ToneOfEveryChannelSum) {
     planes[1][sum] = static_cast<uint8_t>(green);
     planes[2][sum] = static_cast<uint8_t>(sum - red - green);
   }
-  std::vector<uint8_t> out(width * 3 + 1);
-  decoder.width = width;
-  decoder.height = 1;
-  decoder.component_count = 3;
-  decoder.adobe_seen = true;  // transform 0: red, green, blue
-  for (int i = 0; i < 3; ++i) {
-    decoder.components[i] = ComponentPlane{i, 1, 1, width, 1, width, 0, 2, 0, 0, planes[i].data()};
-  }
-  decoder.rgb_image = out.data();
-  convert_image();
+  d.adobe_seen = true;  // transform 0: red, green, blue
+  const std::vector<uint8_t> out = render(
+      d, width, 1,
+      {plane(1, width, 1, width, planes[0].data()), plane(2, width, 1, width, planes[1].data()),
+       plane(3, width, 1, width, planes[2].data())});
   for (int32_t sum = 0; sum < width; ++sum) {
     SCOPED_TRACE(sum);
     uint8_t want[3] = {planes[0][sum], planes[1][sum], planes[2][sum]};
@@ -256,17 +271,12 @@ TEST(ConvertImage, ToneOfEveryChannelSum) {
     ASSERT_EQ((Rgb{out[3 * sum], out[3 * sum + 1], out[3 * sum + 2]}),
               (Rgb{want[0], want[1], want[2]}));
   }
-  reset_decoder();
 }
-
-}  // namespace
-
-namespace {
 
 // The toned row is the sepia tone of the plain colour, in both channel orders, with chroma read
 // in place and at half width. Along a row Y = x, Cb = y + 37x and Cr = c + 91x (mod 256): with
 // chroma in place that reaches every Y, Cb, Cr triple once.
-TEST(RenderRow, TonesEveryYCbCrAsItsPlainColour) {
+TEST_F(Render, TonesEveryYCbCrAsItsPlainColour) {
   constexpr int32_t width = 256 + 7;  // a tail after the last whole span
   constexpr int32_t height = 256;
   for (const int32_t xs : {0, 1}) {
@@ -281,18 +291,18 @@ TEST(RenderRow, TonesEveryYCbCrAsItsPlainColour) {
         planes[1][y * chroma_width + x] = static_cast<uint8_t>(y + 37 * x);
       }
     }
-    reset_decoder();
-    decoder.width = width;
-    decoder.height = height;
-    decoder.component_count = 3;
-    decoder.jfif_seen = true;
+    reset_decoder(d);
+    d.width = width;
+    d.height = height;
+    d.component_count = 3;
+    d.jfif_seen = true;
     const int32_t widths[3] = {width, chroma_width, chroma_width};
     for (int i = 0; i < 3; ++i) {
-      decoder.components[i] =
-          ComponentPlane{i + 1, 1, 1, widths[i], height, widths[i], 0, 2, 0, 0, planes[i].data()};
+      d.components[i] = plane(i + 1, widths[i], height, widths[i], planes[i].data());
     }
-    prepare_planes();
-    ASSERT_EQ(decoder.render_plan.chroma_xs, xs);
+    prepare_planes(d);
+    ASSERT_TRUE(d.render_plan.chroma_in_place);
+    ASSERT_EQ(d.render_plan.xs[1], xs);
     std::vector<uint8_t> plain(3 * width + 1), rgb(3 * width + 1), bgr(3 * width + 1);
     std::vector<uint8_t> want(3 * width);
     for (int32_t c = 0; c < 256; c += xs == 0 ? 1 : 5) {
@@ -302,18 +312,19 @@ TEST(RenderRow, TonesEveryYCbCrAsItsPlainColour) {
         }
       }
       for (int32_t y = 0; y < height; ++y) {
-        decoder.plain_colour = true;
-        render_row(y, ChannelOrder::rgb, plain.data());
-        decoder.plain_colour = false;
-        render_row(y, ChannelOrder::rgb, rgb.data());
-        render_row(y, ChannelOrder::bgr, bgr.data());
+        d.plain_colour = true;
+        render_row(d, y, ChannelOrder::rgb, plain.data());
+        d.plain_colour = false;
+        render_row(d, y, ChannelOrder::rgb, rgb.data());
+        render_row(d, y, ChannelOrder::bgr, bgr.data());
         for (int32_t x = 0; x < width; ++x) sepia_tone(&plain[3 * x]);
         for (int32_t x = 0; x < 3 * width; ++x) want[x] = plain[x - x % 3 + 2 - x % 3];
         ASSERT_TRUE(std::equal(want.begin(), want.end(), bgr.begin())) << c << ", row " << y;
         ASSERT_TRUE(std::equal(plain.begin(), plain.end() - 1, rgb.begin())) << c << ", row " << y;
       }
     }
-    reset_decoder();
+    for (ComponentPlane& p : d.components) p.samples = nullptr;
+    reset_decoder(d);
   }
 }
 

@@ -10,8 +10,13 @@ uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
 }
 
 bool skipped_segment(uint8_t code) {
-  return code == 0xC4 || code == 0xDB || code == 0xDD || (code >= 0xE0 && code <= 0xEF) ||
-         code == 0xFE;
+  return code == 0xC4 || code == 0xCC || code == 0xDB || code == 0xDD ||
+         (code >= 0xE0 && code <= 0xEF) || code == 0xFE;
+}
+
+// The frame types a decoder of sequential, progressive and arithmetic-coded files takes.
+bool frame_marker(uint8_t code) {
+  return code == 0xC0 || code == 0xC1 || code == 0xC2 || code == 0xC9 || code == 0xCA;
 }
 
 }  // namespace
@@ -20,9 +25,17 @@ bool declared_frame_size(const std::vector<uint8_t>& jpeg, int32_t* width, int32
   if (jpeg.size() < 2 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return false;
   size_t at = 2;
   while (at + 4 <= jpeg.size()) {
+    if (jpeg[at] == 0xFF && jpeg[at + 1] == 0xFF) {  // a fill byte
+      ++at;
+      continue;
+    }
     const uint8_t code = jpeg[at + 1];
+    if ((code & 0xF8) == 0xD0) {  // a restart marker, which has no length
+      at += 2;
+      continue;
+    }
     const size_t length = static_cast<size_t>(be16(jpeg, at + 2));
-    if (code == 0xC0) {
+    if (frame_marker(code)) {
       if (at + 9 > jpeg.size()) return false;
       *height = be16(jpeg, at + 5);
       *width = be16(jpeg, at + 7);

@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
-// The width and height of the first baseline frame header, found by walking the segments as the
-// decoder does (the marker's first byte unexamined, each segment skipped by its length). False
-// when the walk meets the scan, the end, or a marker the decoder refuses before any frame.
+// The width and height of the first frame header, found by walking the segments as the decoder
+// does (fill bytes passed over, the marker's first byte unexamined, each segment skipped by its
+// length). False when the walk meets the scan, the end, or a marker the decoder refuses before
+// any frame.
 bool declared_frame_size(const std::vector<uint8_t>& jpeg, int32_t* width, int32_t* height);
 
 // The bytes a 24-bit BMP of width x height takes: 54 bytes of header, rows padded to 4 bytes.

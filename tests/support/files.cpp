@@ -141,6 +141,14 @@ std::string corpus_dir() {
   return override_dir != nullptr ? override_dir : BMPSEPIA_CORPUS_DIR;
 }
 
+std::vector<CorpusExpectation> corpus_expectations() {
+  std::vector<CorpusExpectation> rows;
+  std::ifstream in(BMPSEPIA_CORPUS_TABLE);
+  CorpusExpectation row;
+  while (in >> row.file >> row.result >> row.sha256) rows.push_back(row);
+  return rows;
+}
+
 Conversion convert_files(const std::string& jpeg_path, const std::string& bmp_path) {
   // Capture stderr in a file around the call.
   fflush(stderr);

@@ -33,6 +33,16 @@ std::string sha256_hex(const Bytes& bytes);
 // The shared corpus of real JPEG files; tests fail, never skip, when it is missing.
 std::string corpus_dir();
 
+// A corpus file (relative to corpus_dir()), the result BMPSepia must give for it and the
+// SHA-256 of the BMP it must write ("-" for none), by the table that tests/corpus_table.cmake
+// makes from what the decoder takes.
+struct CorpusExpectation {
+  std::string file;
+  int result;
+  std::string sha256;
+};
+std::vector<CorpusExpectation> corpus_expectations();
+
 // Runs BMPSepia with UTF-8 paths; returns its result and what it printed on stderr.
 struct Conversion {
   int result;

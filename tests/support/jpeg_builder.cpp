@@ -80,6 +80,7 @@ const HuffmanSpec& standard_ac_chrominance() {
 }
 
 JpegBuilder& JpegBuilder::marker(uint8_t code) {
+  bytes_.insert(bytes_.end(), static_cast<size_t>(fill_), 0xFF);
   bytes_.push_back(0xFF);
   bytes_.push_back(code);
   return *this;
@@ -374,6 +375,31 @@ Bytes encode_scan(const PictureRecipe& recipe) {
   return coder.bits.bytes();
 }
 
+Bytes encode_component_scan(const PictureRecipe& recipe, int32_t index) {
+  const FrameComponent& c = recipe.components[static_cast<size_t>(index)];
+  const int32_t h_max = max_factor(recipe, true);
+  const int32_t v_max = max_factor(recipe, false);
+  const int32_t across = ((recipe.width * c.h_samp + h_max - 1) / h_max + 7) / 8;
+  const int32_t down = ((recipe.height * c.v_samp + v_max - 1) / v_max + 7) / 8;
+  Random random{recipe.seed * 2654435761u + 777u * static_cast<uint32_t>(index)};
+  EntropyCoder coder;
+  const int32_t table = index == 0 ? 0 : 1;
+  int32_t predictor = 0;
+  int32_t restart_index = 0;
+  for (int32_t n = 0; n < across * down; ++n) {
+    if (recipe.restart_interval != 0 && n != 0 && n % recipe.restart_interval == 0) {
+      coder.bits.marker(static_cast<uint8_t>(0xD0 | restart_index));
+      restart_index = (restart_index + 1) & 7;
+      predictor = 0;
+    }
+    const std::vector<int32_t> block =
+        make_block(&random, index, n % across, n / across, recipe.seed == 0);
+    coder.block(block.data(), table, &predictor);
+  }
+  coder.bits.align();
+  return coder.bits.bytes();
+}
+
 Bytes make_jpeg(const PictureRecipe& recipe) {
   std::vector<ScanComponent> scan;
   for (size_t i = 0; i < recipe.components.size(); ++i) {
@@ -381,10 +407,33 @@ Bytes make_jpeg(const PictureRecipe& recipe) {
     scan.push_back({recipe.components[i].id, table, table});
   }
   JpegBuilder jpeg;
-  jpeg.soi().app0_jfif().dqt(0, 4).dqt(1, 6).standard_dht().sof0(recipe.width, recipe.height,
-                                                                 recipe.components);
+  jpeg.soi().fill(recipe.fill_bytes).app0_jfif();
+  if (recipe.adobe_transform >= 0) {
+    jpeg.segment(0xEE, {'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0,
+                        static_cast<uint8_t>(recipe.adobe_transform)});
+  }
+  if (recipe.extended) {
+    for (uint8_t id : {uint8_t{0}, uint8_t{1}}) {
+      Bytes payload(129, 0x01);  // quantisers of 0x0101 and more
+      payload[0] = static_cast<uint8_t>(0x10 | id);
+      for (size_t k = 1; k < payload.size(); k += 2) payload[k] = static_cast<uint8_t>(k % 3);
+      jpeg.segment(0xDB, payload);
+    }
+  } else {
+    jpeg.dqt(0, 4).dqt(1, 6);
+  }
+  jpeg.standard_dht().segment(recipe.extended ? 0xC1 : 0xC0,
+                              sof0_payload(recipe.width, recipe.height, recipe.components));
   if (recipe.restart_interval != 0) jpeg.dri(recipe.restart_interval);
-  jpeg.sos(scan).raw(encode_scan(recipe));
+  if (recipe.scans == PictureRecipe::Scans::one) {
+    jpeg.sos(scan).raw(encode_scan(recipe));
+  } else {
+    const auto count = static_cast<int32_t>(scan.size());
+    for (int32_t n = 0; n < count; ++n) {
+      const int32_t i = recipe.scans == PictureRecipe::Scans::per_component ? n : count - 1 - n;
+      jpeg.sos({scan[static_cast<size_t>(i)]}).raw(encode_component_scan(recipe, i));
+    }
+  }
   if (recipe.end_marker) jpeg.eoi();
   return jpeg.bytes();
 }
@@ -399,6 +448,11 @@ PictureRecipe picture_of(uint16_t width, uint16_t height, std::vector<FrameCompo
   recipe.components = std::move(components);
   recipe.restart_interval = restart_interval;
   recipe.seed = seed;
+  return recipe;
+}
+
+PictureRecipe with(PictureRecipe recipe, void (*change)(PictureRecipe&)) {
+  change(recipe);
   return recipe;
 }
 
@@ -431,5 +485,27 @@ std::vector<NamedPicture> sample_pictures() {
       {"colour_mixed_22_21_12_24x24", picture_of(24, 24, colour(2, 2, 2, 1, 1, 2))},
       {"colour_881_24x24", picture_of(24, 24, colour(8, 8, 1, 1, 1, 1))},
       {"colour_420_16x16_flat", picture_of(16, 16, colour(2, 2, 1, 1, 1, 1), 0, 0)},
+      {"colour_420_1x1", picture_of(1, 1, colour(2, 2, 1, 1, 1, 1))},
+      {"colour_411_3x3", picture_of(3, 3, colour(4, 1, 1, 1, 1, 1))},
+      {"colour_420_35x21_scans", with(picture_of(35, 21, colour(2, 2, 1, 1, 1, 1)),
+                                      [](PictureRecipe& r) {
+                                        r.scans = PictureRecipe::Scans::per_component;
+                                      })},
+      {"colour_422_33x17_scans_reversed_dri2",
+       with(picture_of(33, 17, colour(2, 1, 1, 1, 1, 1), 2),
+            [](PictureRecipe& r) { r.scans = PictureRecipe::Scans::per_component_reversed; })},
+      {"grey_17x9_extended",
+       with(picture_of(17, 9, grey), [](PictureRecipe& r) { r.extended = true; })},
+      {"colour_420_32x32_fill_bytes", with(picture_of(32, 32, colour(2, 2, 1, 1, 1, 1)),
+                                           [](PictureRecipe& r) { r.fill_bytes = 2; })},
+      {"cmyk_16x16", with(picture_of(16, 16, {{1, 1, 1, 0}, {2, 1, 1, 1}, {3, 1, 1, 1},
+                                              {4, 1, 1, 1}}),
+                          [](PictureRecipe& r) { r.adobe_transform = 0; })},
+      {"ycck_2111_17x9_scans",
+       with(picture_of(17, 9, {{1, 2, 2, 0}, {2, 1, 1, 1}, {3, 1, 1, 1}, {4, 2, 1, 1}}),
+            [](PictureRecipe& r) {
+              r.adobe_transform = 2;
+              r.scans = PictureRecipe::Scans::per_component_reversed;
+            })},
   };
 }

@@ -37,7 +37,11 @@ class JpegBuilder {
  public:
   JpegBuilder& soi() { return marker(0xD8); }
   JpegBuilder& eoi() { return marker(0xD9); }
-  JpegBuilder& marker(uint8_t code);
+  JpegBuilder& marker(uint8_t code);  // after as many 0xFF fill bytes as fill() asked for
+  JpegBuilder& fill(int32_t count) {
+    fill_ = count;
+    return *this;
+  }
   JpegBuilder& raw(const Bytes& bytes);
   // A marker segment whose length field counts itself and the payload.
   JpegBuilder& segment(uint8_t code, const Bytes& payload);
@@ -55,6 +59,7 @@ class JpegBuilder {
 
  private:
   Bytes bytes_;
+  int32_t fill_ = 0;
 };
 
 // Payloads of the segments above, for tests that change a byte before writing the segment.
@@ -123,6 +128,12 @@ struct PictureRecipe {
   uint16_t restart_interval = 0;  // MCUs; 0 writes no DRI segment
   uint32_t seed = 1;              // picks the block contents; 0 gives flat grey blocks
   bool end_marker = true;
+  // One scan per component, in frame order or last component first, rather than one scan of
+  // all. Each scan's blocks are its own, so the picture differs from the one-scan one.
+  enum class Scans { one, per_component, per_component_reversed } scans = Scans::one;
+  bool extended = false;        // an extended frame (SOF1) with 16-bit quantisation tables
+  int32_t fill_bytes = 0;       // 0xFF fill bytes before every marker after the first
+  int32_t adobe_transform = -1;  // an Adobe segment with this transform, or none
 };
 
 // Blocks in the order the scan carries them (MCU by MCU, per component its h x v blocks; one
@@ -130,6 +141,9 @@ struct PictureRecipe {
 std::vector<std::vector<int32_t>> picture_blocks(const PictureRecipe& recipe);
 // The entropy-coded data of the picture's scan, restart markers included.
 Bytes encode_scan(const PictureRecipe& recipe);
+// The entropy-coded data of a scan of component `index` alone: its blocks row by row over the
+// component's own area, restart markers included.
+Bytes encode_component_scan(const PictureRecipe& recipe, int32_t index);
 // A whole file: SOI, JFIF, DQT 0 and 1, the standard DHTs, SOF0, DRI when asked, SOS, the
 // entropy-coded data and EOI.
 Bytes make_jpeg(const PictureRecipe& recipe);

@@ -36,9 +36,12 @@ Bytes encode_jpeg(const Bytes& pixels, int32_t width, int32_t height,
   info.image_width = static_cast<JDIMENSION>(width);
   info.image_height = static_cast<JDIMENSION>(height);
   info.input_components = options.components;
-  info.in_color_space = options.components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  info.in_color_space = options.components == 1   ? JCS_GRAYSCALE
+                        : options.components == 4 ? JCS_CMYK
+                                                  : JCS_RGB;
   jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, options.quality, TRUE);
+  if (options.ycck) jpeg_set_colorspace(&info, JCS_YCCK);
+  jpeg_set_quality(&info, options.quality, options.extended ? FALSE : TRUE);
   for (int32_t i = 0; i < options.components; ++i) {
     info.comp_info[i].h_samp_factor = options.h_samp[i];
     info.comp_info[i].v_samp_factor = options.v_samp[i];

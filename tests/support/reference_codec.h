@@ -9,14 +9,17 @@
 #include "support/files.h"
 
 struct EncodeOptions {
-  int32_t components = 3;         // 1 (grey) or 3 (YCbCr from RGB input)
-  int32_t h_samp[3] = {2, 1, 1};  // luma factors first
-  int32_t v_samp[3] = {2, 1, 1};
+  int32_t components = 3;  // 1 (grey), 3 (YCbCr from RGB input) or 4 (CMYK input)
+  int32_t h_samp[4] = {2, 1, 1, 1};  // luma factors first
+  int32_t v_samp[4] = {2, 1, 1, 1};
   int32_t quality = 90;
   int32_t restart_interval = 0;  // in MCUs; 0 for none
+  bool ycck = false;             // four components coded as YCCK rather than CMYK
+  bool extended = false;  // quantisers may pass 255 (16-bit tables, an extended frame)
 };
 
-// Encodes width x height pixels (3 bytes each, or 1 for grey) as a baseline JPEG.
+// Encodes width x height pixels (1, 3 or 4 bytes each) as a sequential JPEG, baseline unless
+// `extended`.
 Bytes encode_jpeg(const Bytes& pixels, int32_t width, int32_t height, const EncodeOptions& options);
 
 struct DecodedImage {

@@ -1,0 +1,103 @@
+// BMPSepia called from several threads at once: every call gives the result and bytes of the
+// same call made alone, and every message stays one whole line.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bmpsepia.h"
+#include "support/files.h"
+
+namespace {
+
+constexpr int32_t thread_count = 6;
+constexpr int32_t rounds = 3;
+
+struct Outcome {
+  int result;
+  std::string digest;  // "-" when nothing was written
+  bool operator==(const Outcome&) const = default;
+};
+
+Outcome convert(const std::string& in, const std::string& out) {
+  const std::u16string wide_in = utf16(in);
+  const std::u16string wide_out = utf16(out);
+  const int result = BMPSepia(wide_in.c_str(), wide_out.c_str());
+  Outcome outcome{result, file_exists(out) ? sha256_hex(read_file(out)) : "-"};
+  unlink(out.c_str());
+  return outcome;
+}
+
+TEST(Threads, ConcurrentCallsGiveTheBytesOfLoneCalls) {
+  // Every kind of file the table holds, small ones first so that calls overlap in many ways,
+  // and the refused ones, whose messages go out while other threads write theirs.
+  std::vector<CorpusExpectation> rows = corpus_expectations();
+  ASSERT_GE(rows.size(), 30u) << "corpus missing at " << corpus_dir();
+  std::vector<std::string> files;
+  for (const CorpusExpectation& row : rows) {
+    if (read_file(corpus_dir() + "/" + row.file).size() < 200'000) files.push_back(row.file);
+  }
+  TempDir dir;
+  std::map<std::string, Outcome> alone;
+  int32_t failures_per_round = 0;
+  for (const std::string& file : files) {
+    alone[file] = convert(corpus_dir() + "/" + file, dir.path("alone.bmp"));
+    failures_per_round += alone[file].result == 1;
+  }
+
+  fflush(stderr);
+  const std::string messages_path = dir.path("messages.txt");
+  FILE* messages = fopen(messages_path.c_str(), "w");
+  ASSERT_NE(messages, nullptr);
+  const int saved = dup(2);
+  dup2(fileno(messages), 2);
+  std::atomic<int32_t> mismatches{0};
+  std::vector<std::string> reports(thread_count);
+  std::vector<std::thread> threads;
+  for (int32_t t = 0; t < thread_count; ++t) {
+    threads.emplace_back([&, t] {
+      for (int32_t round = 0; round < rounds; ++round) {
+        for (size_t k = 0; k < files.size(); ++k) {
+          // Each thread walks the files from its own place, so different files meet.
+          const std::string& file = files[(k + static_cast<size_t>(t) * 7) % files.size()];
+          const std::string out =
+              dir.path("t" + std::to_string(t) + "_" + std::to_string(k) + ".bmp");
+          const Outcome outcome = convert(corpus_dir() + "/" + file, out);
+          if (!(outcome == alone[file]) && mismatches++ < 5) {
+            reports[t] += file + ": result " + std::to_string(outcome.result) + ", digest " +
+                          outcome.digest + "\n";
+          }
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  fclose(messages);
+
+  EXPECT_EQ(mismatches.load(), 0);
+  for (const std::string& report : reports) EXPECT_EQ(report, "");
+  const Bytes text = read_file(messages_path);
+  std::istringstream lines(std::string(text.begin(), text.end()));
+  std::string line;
+  int32_t count = 0;
+  while (std::getline(lines, line)) {
+    ++count;
+    EXPECT_TRUE(line == "Error decoding jpg. Please try again..." ||
+                line == "Error opening jpg. Please try again...")
+        << "line " << count << ": " << line;
+  }
+  EXPECT_EQ(count, failures_per_round * rounds * thread_count);
+}
+
+}  // namespace

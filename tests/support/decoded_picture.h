@@ -1,0 +1,31 @@
+#pragma once
+// Pictures decoded from bytes in memory through the path BMPSepia runs on a loaded file: a
+// record of its own, decode_jpeg, then render_row for every row (red, green, blue, top first).
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "jpeg/decoder.h"
+#include "support/files.h"
+
+struct DecodedPicture {
+  int32_t status = status_failed;  // decode_jpeg's result
+  Fault fault = Fault::none;
+  int32_t fault_detail = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+  Bytes pixels;  // width x height x 3
+};
+
+// `plain_colour` skips the sepia tone, for comparing colour with other decoders.
+DecodedPicture decode_picture(const Bytes& jpeg, bool plain_colour = false);
+
+// A cleared record for each test, freed with whatever it holds at the end. Give each suite its
+// own name for it: `using FrameHeader = DecoderTest;`.
+class DecoderTest : public testing::Test {
+ protected:
+  DecoderTest() : d(*new_decoder()) {}
+  ~DecoderTest() override { delete_decoder(&d); }
+  DecoderState& d;
+};
