@@ -202,8 +202,12 @@ DESCRIPTION
     An output file appears only when complete: a failed or interrupted
     conversion leaves whatever was there before.
 
-    Only baseline JPEG files are read: progressive, arithmetic-coded, 12-bit,
-    lossless and CMYK files are reported as "Error decoding jpg".
+    Sequential JPEG files are read: baseline and extended (8-bit), in one scan
+    or several, greyscale, YCbCr, RGB, CMYK and YCCK, any size up to what a BMP
+    can hold (3 bytes a pixel within 2 GiB). Progressive, arithmetic-coded,
+    12-bit, lossless and hierarchical files are reported as "Error decoding
+    jpg". Memory: the decoded planes (1.5 bytes a pixel for 4:2:0 colour, 3 for
+    4:4:4, 4 for CMYK) and the input file.
 
 OPTIONS
     -o, --output=FOLDER  write the pictures into FOLDER
