@@ -1,10 +1,12 @@
 # Entry points: `make run` converts a sample photograph, `make test` builds and runs every test
-# (plain and under AddressSanitizer + UndefinedBehaviorSanitizer), `make test-cross` builds for
+# (plain and under AddressSanitizer + UndefinedBehaviorSanitizer, and the thread tests under
+# ThreadSanitizer), `make test-cross` builds for
 # ARM and Windows and runs the tests there under qemu-user and wine, `make fuzz` fuzzes the
 # decoder and BMPSepia for FUZZ_SECONDS per target, `make fuzz-smoke` runs a short
 # deterministic pass.
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release -DBMPSEPIA_WERROR=ON
 FUZZ_BUILD ?= build-fuzz
@@ -12,7 +14,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= decode convert
 FUZZ_SMOKE_RUNS ?= 20000
 
-.PHONY: all deps build test test-plain test-asan test-cross run bench clean format fuzz \
+.PHONY: all deps build test test-plain test-asan test-tsan test-cross run bench clean format fuzz \
   fuzz-smoke fuzz-build
 
 all: build
@@ -34,7 +36,15 @@ test-asan: deps
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
-test: test-plain test-asan
+# Calls from several threads at once, under ThreadSanitizer (clang).
+test-tsan: deps
+	@scripts/install-deps.sh clang libclang-rt-14-dev
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBMPSEPIA_WERROR=ON -DBMPSEPIA_TSAN=ON >/dev/null
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target bmpsepia_thread_tests
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 $(TSAN_BUILD)/tests/bmpsepia_thread_tests
+
+test: test-plain test-asan test-tsan
 
 test-cross:
 	JOBS=$(JOBS) scripts/test-cross.sh
@@ -74,4 +84,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-cross $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-cross $(FUZZ_BUILD)
