@@ -1,0 +1,331 @@
+// T.81 D.2: arithmetic decoding (Decode, Renorm_d, Byte_in, Initdec) with the estimation
+// table D.3; T.81 F.2.4: decoding of DC and AC coefficients with the models of F.1.4.4;
+// T.81 G.1.3 and G.2: the progressive first and refinement scans.
+
+#include "jpeg/arithmetic.h"
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#include "jpeg/decoder.h"
+
+namespace {
+
+struct QeState {
+  uint16_t qe;
+  uint8_t next_lps;
+  uint8_t next_mps;
+  uint8_t switch_mps;
+};
+
+// T.81 Table D.3: Qe, Next_Index_LPS, Next_Index_MPS, Switch_MPS for indexes 0..112.
+constexpr QeState qe_states[113] = {
+    {0x5A1D, 1, 1, 1},     {0x2586, 14, 2, 0},    {0x1114, 16, 3, 0},    {0x080B, 18, 4, 0},
+    {0x03D8, 20, 5, 0},    {0x01DA, 23, 6, 0},    {0x00E5, 25, 7, 0},    {0x006F, 28, 8, 0},
+    {0x0036, 30, 9, 0},    {0x001A, 33, 10, 0},   {0x000D, 35, 11, 0},   {0x0006, 9, 12, 0},
+    {0x0003, 10, 13, 0},   {0x0001, 12, 13, 0},   {0x5A7F, 15, 15, 1},   {0x3F25, 36, 16, 0},
+    {0x2CF2, 38, 17, 0},   {0x207C, 39, 18, 0},   {0x17B9, 40, 19, 0},   {0x1182, 42, 20, 0},
+    {0x0CEF, 43, 21, 0},   {0x09A1, 45, 22, 0},   {0x072F, 46, 23, 0},   {0x055C, 48, 24, 0},
+    {0x0406, 49, 25, 0},   {0x0303, 51, 26, 0},   {0x0240, 52, 27, 0},   {0x01B1, 54, 28, 0},
+    {0x0144, 56, 29, 0},   {0x00F5, 57, 30, 0},   {0x00B7, 59, 31, 0},   {0x008A, 60, 32, 0},
+    {0x0068, 62, 33, 0},   {0x004E, 63, 34, 0},   {0x003B, 32, 35, 0},   {0x002C, 33, 9, 0},
+    {0x5AE1, 37, 37, 1},   {0x484C, 64, 38, 0},   {0x3A0D, 65, 39, 0},   {0x2EF1, 67, 40, 0},
+    {0x261F, 68, 41, 0},   {0x1F33, 69, 42, 0},   {0x19A8, 70, 43, 0},   {0x1518, 72, 44, 0},
+    {0x1177, 73, 45, 0},   {0x0E74, 74, 46, 0},   {0x0BFB, 75, 47, 0},   {0x09F8, 77, 48, 0},
+    {0x0861, 78, 49, 0},   {0x0706, 79, 50, 0},   {0x05CD, 48, 51, 0},   {0x04DE, 50, 52, 0},
+    {0x040F, 50, 53, 0},   {0x0363, 51, 54, 0},   {0x02D4, 52, 55, 0},   {0x025C, 53, 56, 0},
+    {0x01F8, 54, 57, 0},   {0x01A4, 55, 58, 0},   {0x0160, 56, 59, 0},   {0x0125, 57, 60, 0},
+    {0x00F6, 58, 61, 0},   {0x00CB, 59, 62, 0},   {0x00AB, 61, 63, 0},   {0x008F, 61, 32, 0},
+    {0x5B12, 65, 65, 1},   {0x4D04, 80, 66, 0},   {0x412C, 81, 67, 0},   {0x37D8, 82, 68, 0},
+    {0x2FE8, 83, 69, 0},   {0x293C, 84, 70, 0},   {0x2379, 86, 71, 0},   {0x1EDF, 87, 72, 0},
+    {0x1AA9, 87, 73, 0},   {0x174E, 72, 74, 0},   {0x1424, 72, 75, 0},   {0x119C, 74, 76, 0},
+    {0x0F6B, 74, 77, 0},   {0x0D51, 75, 78, 0},   {0x0BB6, 77, 79, 0},   {0x0A40, 77, 48, 0},
+    {0x5832, 80, 81, 1},   {0x4D1C, 88, 82, 0},   {0x438E, 89, 83, 0},   {0x3BDD, 90, 84, 0},
+    {0x34EE, 91, 85, 0},   {0x2EAE, 92, 86, 0},   {0x299A, 93, 87, 0},   {0x2516, 86, 71, 0},
+    {0x5570, 88, 89, 1},   {0x4CA9, 95, 90, 0},   {0x44D9, 96, 91, 0},   {0x3E22, 97, 92, 0},
+    {0x3824, 99, 93, 0},   {0x32B4, 99, 94, 0},   {0x2E17, 93, 86, 0},   {0x56A8, 95, 96, 1},
+    {0x4F46, 101, 97, 0},  {0x47E5, 102, 98, 0},  {0x41CF, 103, 99, 0},  {0x3C3D, 104, 100, 0},
+    {0x375E, 99, 93, 0},   {0x5231, 105, 102, 0}, {0x4C0F, 106, 103, 0}, {0x4639, 107, 104, 0},
+    {0x415E, 103, 99, 0},  {0x5627, 105, 106, 1}, {0x50E7, 108, 107, 0}, {0x4B85, 109, 103, 0},
+    {0x5597, 110, 109, 0}, {0x504F, 111, 107, 0}, {0x5A10, 110, 111, 1}, {0x5522, 112, 109, 0},
+    {0x59EB, 112, 111, 1},
+};
+
+// What a bin byte (index | MPS << 7) decodes with, and the bin byte after an LPS or an MPS
+// renormalisation: Estimate_Qe(S)_after_LPS and _after_MPS of T.81 D.1.5 folded into one load.
+struct BinStep {
+  uint16_t qe;
+  uint8_t after_lps;
+  uint8_t after_mps;
+};
+
+constexpr std::array<BinStep, 256> make_bin_steps() {
+  std::array<BinStep, 256> steps{};
+  for (int32_t bin = 0; bin < 256; ++bin) {
+    // Indexes 113..127 are never produced; as state 0 they keep every byte a valid bin.
+    const int32_t index = (bin & 0x7F) < 113 ? bin & 0x7F : 0;
+    const int32_t mps = bin >> 7;
+    const QeState& state = qe_states[index];
+    steps[static_cast<size_t>(bin)] = {
+        state.qe, static_cast<uint8_t>(state.next_lps | (mps ^ state.switch_mps) << 7),
+        static_cast<uint8_t>(state.next_mps | mps << 7)};
+  }
+  return steps;
+}
+
+constexpr std::array<BinStep, 256> bin_steps = make_bin_steps();
+static_assert(bin_steps[0].qe == 0x5A1D && bin_steps[0].after_lps == 0x81);
+static_assert(bin_steps[0x80 | 112].after_lps == 112 && bin_steps[0x80 | 13].qe == 0x0001);
+
+constexpr uint32_t fixed_qe = 0x5A1D;  // T.81 F.1.4.4.2: signs and correction bits, MPS 0
+
+constexpr uint8_t fetch_marker = 1;
+constexpr uint8_t fetch_ended = 2;
+
+struct Fetched {
+  const uint8_t* cursor;
+  uint32_t byte;
+  uint8_t event;  // 0, fetch_marker or fetch_ended
+};
+
+// T.81 D.2.6 Byte_in and Unstuff_0 when the next byte is 0xFF or the input has ended. Takes and
+// returns values so that the decoder's registers stay in the caller's registers.
+[[gnu::noinline]] Fetched fetch_byte_slow(const uint8_t* cursor, const uint8_t* end) {
+  if (end - cursor < 2) return {cursor, 0, fetch_ended};  // a lone 0xFF at the end too
+  if (cursor[1] == 0x00) return {cursor + 2, 0xFF, 0};
+  return {cursor, 0, fetch_marker};  // stays on the marker: every later fetch finds it again
+}
+
+inline uint32_t fetch_byte(ArithmeticReader& s) {
+  if (s.cursor < s.end && *s.cursor != 0xFF) return *s.cursor++;
+  const Fetched f = fetch_byte_slow(s.cursor, s.end);
+  s.cursor = f.cursor;
+  if (f.event == fetch_marker) s.at_marker = true;
+  if (f.event == fetch_ended) s.failed = true;
+  return f.byte;
+}
+
+// T.81 D.2.6 Renorm_d, all shifts at once: a is 1..0x7FFF here, so 1 to 15 of them. A byte
+// enters bits 8..15 of c when its predecessor has been shifted out of them (ct reached 0).
+// Cx < A holds after a decision, so the shifts lose no bit of c.
+inline void renormalize(ArithmeticReader& s, uint32_t a, uint32_t c) {
+  int32_t shift = std::countl_zero(a) - 16;
+  s.a = a << shift;
+  int32_t ct = s.ct;
+  while (shift > ct) {
+    c <<= ct;
+    shift -= ct;
+    c |= fetch_byte(s) << 8;
+    ct = 8;
+  }
+  s.c = c << shift;
+  s.ct = ct - shift;
+}
+
+// T.81 D.2.4 Decode(S) with Cond_LPS_exchange and Cond_MPS_exchange (Figures D.16 to D.18).
+inline int32_t decode_bin(ArithmeticReader& s, uint8_t& bin) {
+  const BinStep step = bin_steps[bin];
+  const uint32_t qe = step.qe;
+  uint32_t a = s.a - qe;
+  uint32_t c = s.c;
+  int32_t d = bin >> 7;
+  if ((c >> 16) < a) {
+    if (a >= 0x8000) {
+      s.a = a;
+      return d;
+    }
+    if (a < qe) {
+      d ^= 1;
+      bin = step.after_lps;
+    } else {
+      bin = step.after_mps;
+    }
+  } else {
+    c -= a << 16;
+    if (a < qe) {
+      bin = step.after_mps;
+    } else {
+      d ^= 1;
+      bin = step.after_lps;
+    }
+    a = qe;
+  }
+  renormalize(s, a, c);
+  return d;
+}
+
+// Decode(S) with the fixed estimate: the same paths, no state to update.
+inline int32_t decode_fixed(ArithmeticReader& s) {
+  uint32_t a = s.a - fixed_qe;
+  uint32_t c = s.c;
+  int32_t d;
+  if ((c >> 16) < a) {
+    if (a >= 0x8000) {
+      s.a = a;
+      return 0;
+    }
+    d = a < fixed_qe ? 1 : 0;
+  } else {
+    c -= a << 16;
+    d = a < fixed_qe ? 0 : 1;
+    a = fixed_qe;
+  }
+  renormalize(s, a, c);
+  return d;
+}
+
+// T.81 F.2.4.3.1.2 and F.2.4.3.1.3 (Figures F.23, F.24): |V| once V is known to be nonzero and
+// its sign decoded. `first` is the bin of Sz < 1, `x1` of Sz < 2, and X2..X15 follow from `x2`
+// with M2..M15 14 bins further. Returns 0 for Sz >= 2^15, which no table has a bin for.
+inline int32_t decode_magnitude(ArithmeticReader& s, uint8_t* bins, int32_t first, int32_t x1,
+                                int32_t x2) {
+  if (decode_bin(s, bins[first]) == 0) return 1;
+  if (decode_bin(s, bins[x1]) == 0) return 2;
+  int32_t m = 2;
+  int32_t x = x2;
+  while (decode_bin(s, bins[x]) != 0) {
+    m <<= 1;
+    ++x;
+    if (m == 0x8000) return 0;  // x would be X16
+  }
+  // Here x <= x2 + 13, so the magnitude bins reach x2 + 27 at most.
+  int32_t sz = m;
+  for (int32_t bit = m >> 1; bit != 0; bit >>= 1) {
+    if (decode_bin(s, bins[x + 14]) != 0) sz |= bit;
+  }
+  return sz + 1;
+}
+
+inline void store(int16_t* block, int32_t k, int32_t value) {
+  block[zigzag_order[k]] = static_cast<int16_t>(static_cast<uint16_t>(value));
+}
+
+inline bool valid_band(int32_t ss, int32_t se, int32_t al) {
+  return ss >= 1 && ss <= se && se <= 63 && al >= 0 && al <= 13;  // T.81 B.2.3
+}
+
+}  // namespace
+
+void arithmetic_start(ArithmeticReader& r, const uint8_t* cursor, const uint8_t* end) {
+  r.cursor = cursor < end ? cursor : end;
+  r.end = end;
+  r.at_marker = false;
+  r.failed = false;
+  r.a = 0x10000;
+  r.c = fetch_byte(r) << 24;
+  r.c |= fetch_byte(r) << 16;
+  r.ct = 0;
+}
+
+int32_t arithmetic_decode(ArithmeticReader& r, uint8_t& bin) { return decode_bin(r, bin); }
+
+int32_t arithmetic_decode_fixed(ArithmeticReader& r) { return decode_fixed(r); }
+
+int32_t arithmetic_dc_difference(ArithmeticReader& r, uint8_t* dc_bins, int32_t& dc_context,
+                                 int32_t lower, int32_t upper) {
+  ArithmeticReader s = r;
+  // T.81 Table F.4: S0 = DC_Context(Da) is 0, 4, 8, 12 or 16; the mask keeps even a stray value
+  // at 28 or below, so S0 + 3 stays inside the bins.
+  const int32_t s0 = dc_context & 0x1C;
+  int32_t diff = 0;
+  if (decode_bin(s, dc_bins[s0]) != 0) {
+    const int32_t sign = decode_bin(s, dc_bins[s0 + 1]);
+    const int32_t magnitude = decode_magnitude(s, dc_bins, s0 + 2 + sign, 20, 21);
+    if (magnitude == 0) s.failed = true;
+    diff = sign != 0 ? -magnitude : magnitude;
+  }
+  // T.81 F.1.4.4.1.2, Table F.3: zero for |Da| <= 2^(L-1) (only 0 when L = 0), small up to
+  // 2^U, large beyond. |diff| <= 2^15 and the bounds are below 2^16: no overflow.
+  const int32_t size = diff < 0 ? -diff : diff;
+  const int32_t zero_bound = (1 << (lower & 15)) >> 1;
+  const int32_t small_bound = 1 << (upper & 15);
+  if (size <= zero_bound) {
+    dc_context = 0;
+  } else if (size <= small_bound) {
+    dc_context = diff > 0 ? 4 : 8;
+  } else {
+    dc_context = diff > 0 ? 12 : 16;
+  }
+  r = s;
+  return diff;
+}
+
+void arithmetic_ac_first(ArithmeticReader& r, uint8_t* ac_bins, int32_t kx, int32_t ss, int32_t se,
+                         int32_t al, int16_t* block) {
+  if (!valid_band(ss, se, al)) {
+    r.failed = true;
+    return;
+  }
+  ArithmeticReader s = r;
+  // T.81 Figure F.20, Table F.5: SE = 3 (K - 1) decides the end of block, SE + 1 a zero, and
+  // SE + 2 both Sz < 1 and Sz < 2. With K <= 63 the largest of them is 188.
+  for (int32_t k = ss; k <= se; ++k) {
+    int32_t bin = 3 * (k - 1);
+    if (decode_bin(s, ac_bins[bin]) != 0) break;  // end of block
+    while (decode_bin(s, ac_bins[bin + 1]) == 0) {
+      // The encoder sends an end of block rather than zeros up to se.
+      if (++k > se) {
+        s.failed = true;
+        r = s;
+        return;
+      }
+      bin += 3;
+    }
+    const int32_t sign = decode_fixed(s);
+    const int32_t magnitude = decode_magnitude(s, ac_bins, bin + 2, bin + 2, k <= kx ? 189 : 217);
+    if (magnitude == 0) {
+      s.failed = true;
+      break;
+    }
+    const int32_t value = sign != 0 ? -magnitude : magnitude;
+    store(block, k, static_cast<int32_t>(static_cast<uint32_t>(value) << al));
+  }
+  r = s;
+}
+
+void arithmetic_ac_refine(ArithmeticReader& r, uint8_t* ac_bins, int32_t ss, int32_t se, int32_t al,
+                          int16_t* block) {
+  if (!valid_band(ss, se, al)) {
+    r.failed = true;
+    return;
+  }
+  // T.81 G.1.3.3: EOBx, one past the last coefficient of the band made nonzero by earlier
+  // scans. No end of block can come before it, as those coefficients still get a bit.
+  int32_t eobx = ss;
+  for (int32_t k = se; k >= ss; --k) {
+    if (block[zigzag_order[k]] != 0) {
+      eobx = k + 1;
+      break;
+    }
+  }
+  const int32_t one = static_cast<int32_t>(1u << al);
+  ArithmeticReader s = r;
+  // T.81 Figures G.10, G.11 and Table G.2: SE = 3 (K - 1) the end of block, SE + 1 a new
+  // nonzero coefficient, SE + 2 the correction bit of one with history.
+  for (int32_t k = ss; k <= se; ++k) {
+    int32_t bin = 3 * (k - 1);
+    if (k >= eobx && decode_bin(s, ac_bins[bin]) != 0) break;  // end of block
+    for (;;) {
+      const int32_t coefficient = block[zigzag_order[k]];
+      if (coefficient != 0) {
+        if (decode_bin(s, ac_bins[bin + 2]) != 0) {
+          store(block, k, coefficient < 0 ? coefficient - one : coefficient + one);
+        }
+        break;
+      }
+      if (decode_bin(s, ac_bins[bin + 1]) != 0) {
+        store(block, k, decode_fixed(s) != 0 ? -one : one);
+        break;
+      }
+      if (++k > se) {  // a zero where the encoder would have ended the block
+        s.failed = true;
+        r = s;
+        return;
+      }
+      bin += 3;
+    }
+  }
+  r = s;
+}
