@@ -103,9 +103,11 @@ struct DecoderState {
   ComponentPlane components[max_components];
   int32_t quant_used_mask;
   int32_t quant_defined_mask;
-  uint16_t quant_tables[table_slots][64];              // zig-zag order, as they stand in the file
-  int32_t huffman_defined_mask;                        // bit 4 x class + slot
-  HuffmanEntry huffman_lookup[2][table_slots][65536];  // [0 DC, 1 AC][slot]
+  uint16_t quant_tables[table_slots][64];  // zig-zag order, as they stand in the file
+  int32_t huffman_defined_mask;            // bit 4 x class + slot
+  // [0 DC, 1 AC][slot]: owned tables of 65536 entries, made when a table first fills the slot,
+  // so that a record costs only the tables its file defines.
+  HuffmanEntry* huffman_lookup[2][table_slots];
   uint64_t bit_buffer;  // bits fetched and not yet consumed, the next highest
   int32_t bit_count;
   alignas(32) int32_t coefficients[64];
@@ -150,7 +152,8 @@ void parse_restart_interval(DecoderState& d);
 void parse_app_segment(DecoderState& d, int32_t marker);
 
 // Huffman tables: expands counts and symbols into slot `slot` of class `table_class` (0 DC,
-// 1 AC); false when the codes need more than the 16-bit code space. The standard tables of
+// 1 AC); false when the codes need more than the 16-bit code space, or (with `status` failed)
+// when there is no memory for the table. The standard tables of
 // T.81 K.3 stand in for slots 0 and 1 when a scan needs a table no segment defined.
 bool build_huffman_table(DecoderState& d, int32_t table_class, int32_t slot,
                          const uint8_t counts[16], const uint8_t* symbols);

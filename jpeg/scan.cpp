@@ -241,6 +241,11 @@ void decode_scan(DecoderState& d) {
 }
 
 void decode_block(DecoderState& d, ComponentPlane* component, uint8_t* dest) {
+  if (d.huffman_lookup[0][component->dc_table] == nullptr ||
+      d.huffman_lookup[1][component->ac_table] == nullptr) {
+    fail(d, Fault::missing_table, d.scan_count);
+    return;
+  }
   ScanTables tables;
   build_fast_table(d.huffman_lookup[0][component->dc_table], tables.fast[0][component->dc_table]);
   build_fast_table(d.huffman_lookup[1][component->ac_table], tables.fast[1][component->ac_table]);

@@ -25,6 +25,9 @@ DecoderState* new_decoder() {
 
 static void release_buffers(DecoderState& d) {
   for (ComponentPlane& component : d.components) platform_release(component.samples);
+  for (auto& tables : d.huffman_lookup) {
+    for (HuffmanEntry* table : tables) platform_release(table);
+  }
   platform_release(d.row_scratch);
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "jpeg/decoder.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -86,7 +87,15 @@ void parse_quant_tables(DecoderState& d) {
 
 bool build_huffman_table(DecoderState& d, int32_t table_class, int32_t slot,
                          const uint8_t counts[16], const uint8_t* symbols) {
-  HuffmanEntry* fill = d.huffman_lookup[table_class][slot];
+  HuffmanEntry*& table = d.huffman_lookup[table_class][slot];
+  if (table == nullptr) {
+    table = static_cast<HuffmanEntry*>(platform_allocate(65536 * sizeof(HuffmanEntry)));
+    if (table == nullptr) {
+      fail(d, Fault::out_of_memory);
+      return false;
+    }
+  }
+  HuffmanEntry* fill = table;
   int32_t remaining = 65536;
   for (int32_t length = 1; length <= 16; ++length) {
     const int32_t n = counts[length - 1];

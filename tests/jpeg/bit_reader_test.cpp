@@ -17,7 +17,7 @@ using DecodeHuffman = DecoderTest;
 
 // Points a cleared decoder at `bytes` as scan data.
 void start(DecoderState& d, const std::vector<uint8_t>& bytes) {
-  reset_decoder(d);
+  release_decoder(d);
   d.cursor = bytes.data();
   d.bytes_left = static_cast<int32_t>(bytes.size());
 }
@@ -88,9 +88,10 @@ TEST_F(BitReaderTest, SuppliesOnesPastTheEndWithoutMoving) {
 }
 
 // A table where the 2-bit code 00 stands for symbol `symbol`, and nothing else is coded.
-void one_code_table(HuffmanEntry* table, uint8_t symbol) {
-  for (int i = 0; i < 65536; ++i) table[i] = HuffmanEntry{0, 0};
+std::vector<HuffmanEntry> one_code_table(uint8_t symbol) {
+  std::vector<HuffmanEntry> table(65536, HuffmanEntry{0, 0});
   for (int i = 0; i < 16384; ++i) table[i] = HuffmanEntry{2, symbol};
+  return table;
 }
 
 TEST_F(DecodeHuffman, ExtendsExtraBitsToSignedValues) {
@@ -107,9 +108,9 @@ TEST_F(DecodeHuffman, ExtendsExtraBitsToSignedValues) {
     SCOPED_TRACE(static_cast<int>(c.byte));
     const std::vector<uint8_t> bytes = {c.byte};
     start(d, bytes);
-    one_code_table(d.huffman_lookup[1][0], c.symbol);
+    const std::vector<HuffmanEntry> table = one_code_table(c.symbol);
     uint8_t symbol = 0xEE;
-    EXPECT_EQ(decode_huffman(d, d.huffman_lookup[1][0], &symbol), c.want);
+    EXPECT_EQ(decode_huffman(d, table.data(), &symbol), c.want);
     EXPECT_EQ(symbol, c.symbol);
     // The code's two bits and its s extra bits are consumed, nothing more.
     EXPECT_EQ(d.bit_count, 8 + 8 - 2 - (c.symbol & 0x0F));
@@ -119,9 +120,9 @@ TEST_F(DecodeHuffman, ExtendsExtraBitsToSignedValues) {
 TEST_F(DecodeHuffman, PrefixWithoutCodeFailsAndConsumesNothing) {
   const std::vector<uint8_t> bytes = {0xC0, 0x00};
   start(d, bytes);
-  one_code_table(d.huffman_lookup[1][0], 0x03);
+  const std::vector<HuffmanEntry> table = one_code_table(0x03);
   uint8_t symbol = 0x42;
-  EXPECT_EQ(decode_huffman(d, d.huffman_lookup[1][0], &symbol), 0);
+  EXPECT_EQ(decode_huffman(d, table.data(), &symbol), 0);
   EXPECT_EQ(d.status, status_failed);
   EXPECT_EQ(symbol, 0x42);
   EXPECT_EQ(d.bit_count, 16);

@@ -59,7 +59,7 @@ const std::vector<FrameComponent> colour_420 = {{1, 0x22, 0}, {2, 0x11, 1}, {3, 
 
 TEST_F(SegmentLength, AcceptsASegmentEndingAtTheEndOfInput) {
   const Bytes8 bytes = {0x00, 0x04, 0xAA, 0xBB};
-  reset_decoder(d);
+  release_decoder(d);
   d.cursor = bytes.data();
   d.bytes_left = 4;
   read_segment_length(d);
@@ -67,7 +67,7 @@ TEST_F(SegmentLength, AcceptsASegmentEndingAtTheEndOfInput) {
   EXPECT_EQ(d.segment_left, 2);
   EXPECT_EQ(d.bytes_left, 2);
 
-  reset_decoder(d);
+  release_decoder(d);
   d.cursor = bytes.data();
   d.bytes_left = 3;  // one byte short
   read_segment_length(d);
@@ -77,7 +77,7 @@ TEST_F(SegmentLength, AcceptsASegmentEndingAtTheEndOfInput) {
 
 TEST_F(SegmentLength, OneByteLeftFailsAndKeepsSegmentLeft) {
   const Bytes8 bytes = {0x00};
-  reset_decoder(d);
+  release_decoder(d);
   d.cursor = bytes.data();
   d.bytes_left = 1;
   d.segment_left = 17;
@@ -88,7 +88,7 @@ TEST_F(SegmentLength, OneByteLeftFailsAndKeepsSegmentLeft) {
 
 TEST_F(SkipBytes, ExactlyTheRestIsFineOneMoreFails) {
   const Bytes8 bytes = {1, 2, 3};
-  reset_decoder(d);
+  release_decoder(d);
   d.cursor = bytes.data();
   d.bytes_left = 3;
   skip_bytes(d, 3);

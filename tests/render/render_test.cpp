@@ -291,7 +291,7 @@ TEST_F(Render, TonesEveryYCbCrAsItsPlainColour) {
         planes[1][y * chroma_width + x] = static_cast<uint8_t>(y + 37 * x);
       }
     }
-    reset_decoder(d);
+    release_decoder(d);
     d.width = width;
     d.height = height;
     d.component_count = 3;
@@ -324,7 +324,7 @@ TEST_F(Render, TonesEveryYCbCrAsItsPlainColour) {
       }
     }
     for (ComponentPlane& p : d.components) p.samples = nullptr;
-    reset_decoder(d);
+    release_decoder(d);
   }
 }
 
