@@ -69,7 +69,7 @@ int create_temp_beside(const wchar_t* final_path, wchar_t** temp_path) {
 void forget_pending(PendingFile* pending) {
   free(pending->temp_path);
   free(pending->final_path);
-  *pending = PendingFile{nullptr, nullptr, nullptr, -1};
+  *pending = PendingFile{};
 }
 
 }  // namespace
@@ -101,7 +101,7 @@ void platform_seek(PlatformFile* file, SeekOrigin origin) {
 int64_t platform_tell(PlatformFile* file) { return _ftelli64(stream_of(file)); }
 
 bool platform_begin_replace(const char* path, PendingFile* pending) {
-  *pending = PendingFile{nullptr, nullptr, nullptr, -1};
+  *pending = PendingFile{};
   if (path == nullptr || path[0] == '\0') return false;
   wchar_t* final_path = wide_path(path);
   if (final_path == nullptr) return false;
@@ -137,7 +137,9 @@ bool platform_begin_replace(const char* path, PendingFile* pending) {
     free(final_path);
     return false;
   }
-  *pending = PendingFile{reinterpret_cast<PlatformFile*>(stream), temp_path, final_path, -1};
+  pending->stream = reinterpret_cast<PlatformFile*>(stream);
+  pending->temp_path = temp_path;
+  pending->final_path = final_path;
   return true;
 }
 
