@@ -2,7 +2,10 @@
 // and what it prints, writes and returns.
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -70,6 +73,34 @@ ProgramRun run_as_nobody(const std::vector<std::string>& args, const std::string
 }
 
 std::string digest_of(const std::string& path) { return sha256_hex(read_file(path)); }
+
+// Whether process `pid` still runs: neither gone nor a zombie that nobody reaped yet.
+bool is_running(pid_t pid) {
+  std::ifstream stat_file("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat_file, line)) return false;
+  const size_t close_paren = line.rfind(')');
+  return close_paren != std::string::npos && close_paren + 2 < line.size() &&
+         line[close_paren + 2] != 'Z';
+}
+
+// Waits until a worker of `tool` has a file open under `prefix`: it is converting.
+pid_t busy_worker(pid_t tool, const std::string& prefix) {
+  for (int tries = 0; tries < 20000; ++tries) {
+    for (const pid_t worker : child_processes(tool)) {
+      if (has_open_file_in(worker, prefix)) return worker;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return -1;
+}
+
+std::string real_path(const std::string& path) {
+  char* resolved = realpath(path.c_str(), nullptr);
+  std::string text = resolved != nullptr ? resolved : path;
+  free(resolved);
+  return text;
+}
 
 std::vector<std::string> sorted_names(const std::string& folder) {
   std::vector<std::string> names = list_dir(folder);
@@ -267,7 +298,8 @@ TEST(Tool, NonAsciiFileNames) {
   copy_corpus(good_files[0], dir.path("latin1/plain.jpg"));
   const ProgramRun refused = run_tool({"-o", "out", "latin1"}, in_folder(dir.root()));
   EXPECT_EQ(refused.status, 1);
-  EXPECT_TRUE(contains(refused.err, "latin1/caf\xe9.jpg: not converted: the file name is not"))
+  // Shown escaped: a byte that is not UTF-8 could be half of a terminal command.
+  EXPECT_TRUE(contains(refused.err, "latin1/caf\\xe9.jpg: not converted: the file name is not"))
       << refused.err;
   EXPECT_EQ(sorted_names(dir.path("out")), std::vector<std::string>{"plain.bmp"});
 }
@@ -452,6 +484,196 @@ TEST(Tool, InterruptFinishesConversionsUnderWayAndLeavesNoPartFile) {
     EXPECT_TRUE(name.ends_with(".bmp"));
     EXPECT_EQ(digest_of(out + "/" + name), expected_digest(large_file));
   }
+}
+
+TEST(Tool, NamesWithControlCharactersStayOnOneLine) {
+  TempDir dir;
+  copy_corpus(good_files[0], dir.path("good.jpg"));
+  copy_corpus(damaged_file, dir.path("bad\nname.jpg"));
+  const struct {
+    const char* description;
+    std::vector<std::string> args;
+    const char* first_line;
+    size_t lines;
+  } cases[] = {
+      {"a newline in an input name",
+       {"-q", "-o", "out", "bad\nname.jpg"},
+       "bad\\nname.jpg: Error decoding jpg. Please try again...",
+       1},
+      {"a terminal command in an output name",
+       {"good.jpg", "gone\x1b[2J/x.bmp"},
+       "gone\\x1b[2J/x.bmp: Error opening the output file. (No such file or directory)",
+       1},
+      {"tab, carriage return and DEL in an input name",
+       {"a\t\r\x7f.jpg", "x.bmp"},
+       "a\\t\\r\\x7f.jpg: Error opening jpg. Please try again... (No such file or directory)",
+       1},
+      {"a C1 control and a backslash",
+       {"\xc2\x9b\\.jpg", "x.bmp"},
+       "\\xc2\\x9b\\\\.jpg: Error opening jpg. Please try again... (No such file or directory)",
+       1},
+      {"a newline in an option", {"-\n", "a.jpg", "b.bmp"}, "bmpsepia: unknown option '-\\n'", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.description);
+    const ProgramRun run = run_tool(c.args, in_folder(dir.root()));
+    const std::vector<std::string> lines = lines_of(run.err);
+    ASSERT_EQ(lines.size(), c.lines) << run.err;
+    EXPECT_EQ(lines[0], c.first_line);
+  }
+}
+
+TEST(Tool, OutputsThatAreNotPlainFilesAreRefusedAtOnceWithTheReason) {
+  TempDir dir;
+  chmod(dir.root().c_str(), 0755);
+  copy_corpus(good_files[0], dir.path("good.jpg"));
+  ASSERT_EQ(mkfifo(dir.path("fifo.bmp").c_str(), 0644), 0);
+  ASSERT_EQ(symlink("nowhere.bmp", dir.path("dangling.bmp").c_str()), 0);
+  ASSERT_EQ(symlink("loop.bmp", dir.path("loop.bmp").c_str()), 0);
+  struct Case {
+    std::string name, reason;
+  };
+  std::vector<Case> cases = {{"fifo.bmp", "not a regular file"},
+                             {"dangling.bmp", "a symbolic link to nothing"},
+                             {"loop.bmp", "Too many levels of symbolic links"}};
+  if (geteuid() == 0) {
+    ASSERT_EQ(mknod(dir.path("null.bmp").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    ASSERT_EQ(mkdir(dir.path("shared").c_str(), 01777), 0);
+    ASSERT_EQ(chmod(dir.path("shared").c_str(), 01777), 0);
+    write_file(dir.path("mine.bmp"), Bytes{'o', 'l', 'd'});
+    // Made by the user nobody, as another user of /tmp would.
+    const pid_t child = fork();
+    if (child == 0) {
+      _exit(setgid(65534) == 0 && setuid(65534) == 0 &&
+                    symlink(dir.path("mine.bmp").c_str(), dir.path("shared/out.bmp").c_str()) == 0
+                ? 0
+                : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_EQ(status, 0);
+    cases.push_back({"null.bmp", "not a regular file"});
+    cases.push_back(
+        {"shared/out.bmp", "a symbolic link that another user made in a shared folder"});
+  } else {
+    printf("not root: no device node and no other user's link to try\n");
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto start = std::chrono::steady_clock::now();
+    const ProgramRun run = run_tool({"good.jpg", c.name}, in_folder(dir.root()));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, c.name + ": Error opening the output file. (" + c.reason + ")\n");
+  }
+  EXPECT_EQ(sorted_names(dir.root()).size(), cases.size() + (geteuid() == 0 ? 2 : 1));
+  EXPECT_FALSE(file_exists(dir.path("nowhere.bmp")));
+  if (geteuid() == 0) {
+    EXPECT_EQ(read_file(dir.path("mine.bmp")), (Bytes{'o', 'l', 'd'}));
+  }
+}
+
+TEST(Tool, ASecondSignalStopsTheWorkersAtOnce) {
+  const struct { int signal, status; } cases[] = {{SIGINT, 130}, {SIGTERM, 143}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(strsignal(c.signal));
+    TempDir dir;
+    make_dir(dir.path("in"));
+    for (int i = 0; i < 6; ++i)
+      copy_corpus(large_file, dir.path("in/" + std::to_string(i) + ".jpg"));
+    const std::string out_prefix = real_path(dir.root()) + "/out/";
+    pid_t held = -1;
+    bool waited_after_first = false;
+    std::chrono::steady_clock::time_point second_sent;
+    // A worker stopped part way cannot finish, so after the first signal the tool waits for
+    // it; the second must end it all the same.
+    const auto signal_twice = [&](pid_t tool) {
+      held = busy_worker(tool, out_prefix);
+      if (held > 0) kill(held, SIGSTOP);
+      kill(-tool, c.signal);
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      waited_after_first = is_running(tool);
+      second_sent = std::chrono::steady_clock::now();
+      kill(-tool, c.signal);
+    };
+    const ProgramRun run =
+        run_tool({"-j", "2", "-o", "out", "in"}, in_folder(dir.root(), signal_twice));
+    EXPECT_LT(std::chrono::steady_clock::now() - second_sent, std::chrono::seconds(10));
+    ASSERT_GT(held, 0) << "no worker was seen converting";
+    EXPECT_TRUE(waited_after_first);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_TRUE(contains(run.err, ": not converted: stopped part way by a second signal\n"))
+        << run.err;
+    EXPECT_TRUE(contains(run.err, "bmpsepia: interrupted: ")) << run.err;
+    EXPECT_FALSE(is_running(held));
+    if (is_running(held)) kill(held, SIGKILL);
+    for (const std::string& name : list_dir(dir.path("out"))) {
+      SCOPED_TRACE(name);
+      EXPECT_TRUE(name.ends_with(".bmp") && name[0] != '.') << "a temporary file was left";
+      EXPECT_EQ(digest_of(dir.path("out/" + name)), expected_digest(large_file));
+    }
+  }
+}
+
+TEST(Tool, WorkersDoNotOutliveTheTool) {
+  TempDir dir;
+  make_dir(dir.path("in"));
+  for (int i = 0; i < 8; ++i) copy_corpus(large_file, dir.path("in/" + std::to_string(i) + ".jpg"));
+  const std::string out_prefix = real_path(dir.root()) + "/out/";
+  std::vector<pid_t> workers;
+  bool all_ended = false;
+  // As `timeout --foreground -s KILL` ends a program: the tool alone, which cannot pass it on.
+  // A stopped worker could not even notice that its socket closed.
+  const auto kill_the_tool = [&](pid_t tool) {
+    const pid_t busy = busy_worker(tool, out_prefix);
+    if (busy < 0) return;
+    kill(busy, SIGSTOP);
+    workers = child_processes(tool);
+    kill(tool, SIGKILL);
+    for (int tries = 0; tries < 500 && !all_ended; ++tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      all_ended = std::none_of(workers.begin(), workers.end(), is_running);
+    }
+    for (const pid_t worker : workers) kill(worker, SIGKILL);
+  };
+  const ProgramRun run =
+      run_tool({"-j", "2", "-o", "out", "in"}, in_folder(dir.root(), kill_the_tool));
+  EXPECT_EQ(run.status, 128 + SIGKILL);
+  ASSERT_FALSE(workers.empty()) << "no worker was seen converting";
+  EXPECT_TRUE(all_ended) << "a worker ran on after the tool was killed";
+}
+
+TEST(Tool, SyncFlushesEachOutputBeforeAndItsFolderAfterTheRename) {
+  TempDir dir;
+  copy_corpus(good_files[1], dir.path("in.jpg"));
+  const ProgramRun run = run_tool({"--sync", "-q", "-o", "out", "in.jpg"}, in_folder(dir.root()));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(digest_of(dir.path("out/in.bmp")), expected_digest(good_files[1]));
+  EXPECT_EQ(sorted_names(dir.path("out")), std::vector<std::string>{"in.bmp"});
+
+  // The calls themselves, where strace can watch them.
+  const std::string log = dir.path("calls.txt");
+  const ProgramRun traced = run_program(
+      {"/usr/bin/strace", "-f", "-qq", "-e", "trace=fsync,syncfs,rename,renameat,renameat2", "-o",
+       log, BMPSEPIA_TOOL, "--sync", "in.jpg", "one.bmp"},
+      in_folder(dir.root()));
+  if (traced.status != 0 || !file_exists(log)) {
+    printf("strace cannot run here (%d): the order of the calls is not checked\n", traced.status);
+    return;
+  }
+  const Bytes log_bytes = read_file(log);
+  std::vector<std::string> calls;
+  for (const std::string& line : lines_of(std::string(log_bytes.begin(), log_bytes.end()))) {
+    const size_t name = line.find_first_not_of("0123456789 ");
+    if (name != std::string::npos) calls.push_back(line.substr(name, line.find('(', name) - name));
+  }
+  const auto rename = std::find_if(calls.begin(), calls.end(), [](const std::string& call) {
+    return call.starts_with("rename");
+  });
+  ASSERT_NE(rename, calls.end()) << traced.err;
+  EXPECT_NE(std::find(calls.begin(), rename, "fsync"), rename) << "no flush before the rename";
+  EXPECT_NE(std::find(rename, calls.end(), "fsync"), calls.end()) << "no flush after the rename";
+  EXPECT_EQ(digest_of(dir.path("one.bmp")), expected_digest(good_files[1]));
 }
 
 }  // namespace
