@@ -2,6 +2,7 @@
 // and what it prints, writes and returns.
 
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -623,14 +624,17 @@ TEST(Tool, WorkersDoNotOutliveTheTool) {
   std::vector<pid_t> workers;
   bool all_ended = false;
   // As `timeout --foreground -s KILL` ends a program: the tool alone, which cannot pass it on.
-  // A stopped worker could not even notice that its socket closed.
+  // A stopped worker could not even notice that its socket closed. This process adopts the
+  // orphans: were they init's, their process group would be orphaned and the kernel would end
+  // the stopped worker with SIGHUP, whatever the tool did.
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
   const auto kill_the_tool = [&](pid_t tool) {
     const pid_t busy = busy_worker(tool, out_prefix);
     if (busy < 0) return;
     kill(busy, SIGSTOP);
     workers = child_processes(tool);
     kill(tool, SIGKILL);
-    for (int tries = 0; tries < 500 && !all_ended; ++tries) {
+    for (int tries = 0; tries < 300 && !all_ended; ++tries) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       all_ended = std::none_of(workers.begin(), workers.end(), is_running);
     }
@@ -641,6 +645,8 @@ TEST(Tool, WorkersDoNotOutliveTheTool) {
   EXPECT_EQ(run.status, 128 + SIGKILL);
   ASSERT_FALSE(workers.empty()) << "no worker was seen converting";
   EXPECT_TRUE(all_ended) << "a worker ran on after the tool was killed";
+  for (const pid_t worker : workers) waitpid(worker, nullptr, 0);
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
 TEST(Tool, SyncFlushesEachOutputBeforeAndItsFolderAfterTheRename) {
