@@ -312,8 +312,9 @@ bool platform_commit_replace(PendingFile* pending) {
   FILE* stream = stream_of(pending->stream);
   const int fd = fileno(stream);
   const bool durable = sync_outputs.load(std::memory_order_relaxed);
+  // Flushed once the attributes are set, so that they reach the disk with the data.
   bool ok =
-      fflush(stream) == 0 && (!durable || fsync(fd) == 0) && set_final_attributes(fd, *pending);
+      fflush(stream) == 0 && set_final_attributes(fd, *pending) && (!durable || fsync(fd) == 0);
   const int kept = ok && durable ? dup(fd) : -1;  // for a folder that cannot be opened to flush
   if (ok && pending->temp_name[0] == '\0') ok = link_unnamed(fd, pending);
   ok = fclose(stream) == 0 && ok;  // before the rename: a network file system reports here
