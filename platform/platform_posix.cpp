@@ -95,9 +95,9 @@ bool find_entry(const char* path, PendingFile* pending, struct stat* info) {
     }
     if (!S_ISLNK(info->st_mode)) return true;
     if (hops == max_link_hops || is_planted_link(pending->folder, *info)) return false;
-    const ssize_t read = readlinkat(pending->folder, pending->name, text, sizeof text);
-    if (read <= 0 || static_cast<size_t>(read) >= sizeof text) return false;
-    length = static_cast<size_t>(read);
+    const ssize_t bytes = readlinkat(pending->folder, pending->name, text, sizeof text);
+    if (bytes <= 0 || static_cast<size_t>(bytes) >= sizeof text) return false;
+    length = static_cast<size_t>(bytes);
     text[length] = '\0';
     base = pending->folder;  // a relative target is read from the link's folder
     pending->folder = -1;
@@ -133,7 +133,7 @@ bool creation_mode(int folder, int32_t* mode) {
     const bool known = fstat(fd, &info) == 0;
     close(fd);
     unlinkat(folder, probe, 0);
-    *mode = static_cast<int32_t>(info.st_mode & 07777);
+    if (known) *mode = static_cast<int32_t>(info.st_mode & 07777);
     return known;
   }
   return false;
