@@ -135,8 +135,14 @@ bool may_replace(const wchar_t* path, DWORD attributes) {
 // then replaces `*final_path`. False when the output must be refused.
 bool find_output(wchar_t** final_path) {
   if (names_a_device(*final_path)) return false;
-  for (const wchar_t* c = *final_path; *c != 0; ++c) {
-    if (*c == L'*' || *c == L'?') return false;  // not in a file name, and a pattern to search
+  // Wildcards are in no file name, and would make the look below a search; the prefix of long
+  // paths (\\?\) is the one place a question mark belongs.
+  const wchar_t* rest = *final_path;
+  if (is_separator(rest[0]) && is_separator(rest[1]) && rest[2] == L'?' && is_separator(rest[3])) {
+    rest += 4;
+  }
+  for (const wchar_t* c = rest; *c != 0; ++c) {
+    if (*c == L'*' || *c == L'?') return false;
   }
   DWORD attributes = 0;
   DWORD tag = 0;
