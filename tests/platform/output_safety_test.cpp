@@ -1,6 +1,6 @@
 // What becomes of an output by what stands at its path, for root and for an ordinary user
-// (nobody, uid 65534), each row in a fresh folder tree; the new file while it is written and
-// when its writer is killed; threads writing into one folder at once.
+// (nobody, uid 65534), each row in a fresh folder tree; then the new file while it is written
+// and when its writer is killed.
 
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -20,7 +20,6 @@
 #include <functional>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "bmp/bmp_writer.h"
@@ -331,39 +330,6 @@ TEST(OutputSafety, TheNewFileIsPrivateWhileWrittenAndGoesWithAKilledWriter) {
       EXPECT_EQ(left.size(), named ? 1u : 0u);
       for (const std::string& name : left) EXPECT_TRUE(is_temp_name(name)) << name;
     }
-  }
-}
-
-// No name, counter or buffer is shared: each thread's last write to its own file and one whole
-// write to the shared file remain, and no temporary file.
-TEST(OutputSafety, ThreadsWriteIntoOneFolderAtOnce) {
-  for (const bool named : {false, true}) {
-    SCOPED_TRACE(named ? "named" : "unnamed");
-    platform_name_temporaries(named);
-    TempDir dir;
-    const auto work = [&dir](int t) {
-      for (int round = 0; round < 20; ++round) {
-        const Bytes bytes(size_t(1000 + 100 * t + round), uint8_t(t));
-        PendingFile pending;
-        const std::string path = dir.path(round % 2 == 0 ? std::to_string(t) : "shared");
-        EXPECT_TRUE(platform_begin_replace(path.c_str(), &pending) &&
-                    platform_write(bytes.data(), bytes.size(), pending.stream) &&
-                    platform_commit_replace(&pending));
-      }
-    };
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t) threads.emplace_back(work, t);
-    for (std::thread& thread : threads) thread.join();
-    platform_name_temporaries(false);
-    EXPECT_EQ(list_dir(dir.root()).size(), 9u);
-    for (int t = 0; t < 8; ++t) {
-      EXPECT_EQ(read_file(dir.path(std::to_string(t))),
-                Bytes(size_t(1000 + 100 * t + 18), uint8_t(t)));
-    }
-    const Bytes shared = read_file(dir.path("shared"));
-    ASSERT_FALSE(shared.empty());
-    EXPECT_EQ(shared, Bytes(shared.size(), shared[0]));
-    EXPECT_EQ((shared.size() - 1000 - 100 * shared[0]) % 2, 1u);
   }
 }
 
