@@ -14,6 +14,7 @@
 #include "cli/plan.h"
 #include "cli/report.h"
 #include "cli/workers.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -45,7 +46,9 @@ std::vector<std::string> outcome_lines(const Job& job, const Outcome& outcome) {
     }
     lines.push_back(std::move(out));
   }
-  if (outcome.end_signal != 0) {
+  if (outcome.halted) {
+    lines.push_back(job.input + ": not converted: stopped part way by a second signal");
+  } else if (outcome.end_signal != 0) {
     lines.push_back(job.input + ": not converted: the worker process was ended by signal " +
                     std::to_string(outcome.end_signal) + " (" + strsignal(outcome.end_signal) +
                     ")");
@@ -59,7 +62,7 @@ std::vector<std::string> outcome_lines(const Job& job, const Outcome& outcome) {
 }
 
 int usage_error(const std::string& message) {
-  write_stderr("bmpsepia: " + message +
+  write_stderr("bmpsepia: " + escape_controls(message) +
                "\nusage: bmpsepia IN.jpg OUT.bmp | bmpsepia [-qr] [-j N] -o FOLDER IN...  "
                "(more: bmpsepia --help)\n");
   return 2;
@@ -85,7 +88,7 @@ int main(int argc, char** argv) {
   if (!plan.usage_error.empty()) return usage_error(plan.usage_error);
   if (plan.fatal.empty()) prepare_outputs(options, &plan);
   if (!plan.fatal.empty()) {
-    write_stderr("bmpsepia: " + plan.fatal + "\n");
+    write_stderr("bmpsepia: " + escape_controls(plan.fatal) + "\n");
     return 1;
   }
 
@@ -105,14 +108,13 @@ int main(int argc, char** argv) {
 
   WorkerEvents events;
   events.done = [&](size_t index, const Outcome& outcome) {
-    if (outcome.end_signal != 0 || outcome.end_status != 0) {
-      remove_partial_output(plan.jobs[index].output);
-    }
     reporter.count(outcome.converted);
     for (const std::string& line : outcome_lines(plan.jobs[index], outcome)) reporter.line(line);
     reporter.tick();
   };
   events.tick = [&] { reporter.tick(); };
+  // Inherited by the workers, which alone call the library.
+  platform_sync_outputs(options.sync);
   const int32_t workers = options.jobs > 0 ? options.jobs : default_worker_count();
   const int stopped_by = run_workers(plan.jobs, todo, workers, events);
   reporter.finish(stopped_by != 0);

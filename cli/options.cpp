@@ -76,14 +76,16 @@ class Parser {
       return take_value(name, attached, has_value, &value) && set_output(value);
     }
     if (name == "--jobs") return take_value(name, attached, has_value, &value) && set_jobs(value);
-    if (has_value &&
-        (name == "--recursive" || name == "--quiet" || name == "--help" || name == "--version")) {
+    if (has_value && (name == "--recursive" || name == "--quiet" || name == "--sync" ||
+                      name == "--help" || name == "--version")) {
       return fail("option '" + std::string(name) + "' takes no value");
     }
     if (name == "--recursive") {
       parsed.options.recursive = true;
     } else if (name == "--quiet") {
       parsed.options.quiet = true;
+    } else if (name == "--sync") {
+      parsed.options.sync = true;
     } else if (name == "--help") {
       help = true;
     } else if (name == "--version") {
@@ -184,8 +186,8 @@ const char* usage_text() {
     bmpsepia - turn JPEG photographs into sepia-toned 24-bit BMP pictures
 
 SYNOPSIS
-    bmpsepia [-q] IN.jpg OUT.bmp
-    bmpsepia [-q] [-r] [-j N] -o FOLDER IN...
+    bmpsepia [-q] [--sync] IN.jpg OUT.bmp
+    bmpsepia [-q] [-r] [-j N] [--sync] -o FOLDER IN...
 
 DESCRIPTION
     The first form converts one file. When OUT.bmp is an existing folder, the
@@ -200,7 +202,16 @@ DESCRIPTION
     replaced, but never an input file.
 
     An output file appears only when complete: a failed or interrupted
-    conversion leaves whatever was there before.
+    conversion leaves whatever was there before. An existing output is
+    replaced only when it is a regular file you may write, in a folder that
+    lets you replace it; it keeps its permissions (and, as root, its owner
+    and group). A folder, named pipe, device or socket in its place is
+    refused without being opened, as are a symbolic link to nothing and a
+    link that another user made in a shared sticky folder such as /tmp.
+    Other symbolic links are followed: their target is replaced, the link
+    stays. The new file can be read by nobody else until it is complete.
+    Outputs are not flushed to the disk (no fsync), as with most tools; give
+    --sync when they must survive a power cut as soon as they are counted.
 
     Sequential JPEG files are read: baseline and extended (8-bit), in one scan
     or several, greyscale, YCbCr, RGB, CMYK and YCCK, any size up to what a BMP
@@ -214,6 +225,8 @@ OPTIONS
     -r, --recursive      take JPEG files from subfolders of input folders too
     -j, --jobs=N         convert with N worker processes (default: one per CPU)
     -q, --quiet          no progress line and no summary; failures are still told
+        --sync           flush each output and its folder to the disk before
+                         counting it converted (slower)
     -h, --help           show this text
     -V, --version        show the version
 
@@ -224,6 +237,9 @@ MESSAGES
             not a JPEG file, damaged, or a kind that is not supported
         out/x.bmp: Error opening the output file.
         out/x.bmp: Error writing the output file.   (a full disk, for instance)
+    Control characters in names are shown escaped, so that every message is
+    one line: \n, \t, \r, \\ for a backslash, and \xHH for any other control
+    character or a byte that is not UTF-8.
     On a terminal a batch shows one progress line; every batch ends with a
     summary line unless -q is given.
 
@@ -232,7 +248,8 @@ EXIT STATUS
     1  at least one file was not converted
     2  the command line was not understood
     130  interrupted (143 when terminated): the conversions under way were
-         finished, the others not started
+         finished, the others not started. A second interrupt stops the
+         conversions under way at once; they leave nothing behind.
 
 EXAMPLES
     bmpsepia holiday.jpg holiday.bmp

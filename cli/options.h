@@ -14,6 +14,7 @@ struct Options {
   int32_t jobs = 0;    // worker processes; 0: one per CPU
   bool recursive = false;
   bool quiet = false;
+  bool sync = false;  // flush each output and its folder before counting it converted
 };
 
 struct ParsedArguments {

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -41,6 +42,12 @@ FileId id_of(const struct stat& info) {
 FileId id_of_path(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 ? id_of(info) : FileId{};
+}
+
+// The folder a path names its file in: "." when it has no slash.
+std::string folder_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash + 1);
 }
 
 bool is_folder(const std::string& path) {
@@ -255,34 +262,36 @@ std::string explain_input_failure(const std::string& path) {
 }
 
 std::string explain_output_failure(const std::string& path) {
-  if (is_folder(path)) return strerror(EISDIR);
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  // Asked as the library decides, by looking at the path, never opening it.
+  std::string target = path;
   struct stat info;
-  if (stat(folder.c_str(), &info) != 0) return strerror(errno);
-  if (!S_ISDIR(info.st_mode)) return strerror(ENOTDIR);
-  if (access(folder.c_str(), W_OK | X_OK) != 0) return strerror(errno);
-  return "";
-}
-
-void remove_partial_output(const std::string& output) {
-  const size_t slash = output.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : output.substr(0, slash + 1);
-  std::string prefix(1, '.');
-  prefix.append(base_name(output)).push_back('.');
-  DIR* stream = opendir(folder.c_str());
-  if (stream == nullptr) return;
-  while (const dirent* entry = readdir(stream)) {
-    const std::string_view name = entry->d_name;
-    constexpr size_t hex_digits = 8;
-    if (name.size() != prefix.size() + hex_digits + 4 || !name.starts_with(prefix) ||
-        !name.ends_with(".tmp")) {
-      continue;
+  if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+    struct stat folder;
+    if (stat(folder_of(path).c_str(), &folder) == 0 &&
+        (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH) && info.st_uid != geteuid() &&
+        info.st_uid != folder.st_uid) {
+      return "a symbolic link that another user made in a shared folder";
     }
-    const std::string_view salt = name.substr(prefix.size(), hex_digits);
-    if (salt.find_first_not_of("0123456789abcdef") == std::string_view::npos) {
-      unlink(join_path(folder, name).c_str());
+    if (stat(path.c_str(), &info) != 0) {
+      return errno == ENOENT ? "a symbolic link to nothing" : strerror(errno);
+    }
+    if (char* resolved = realpath(path.c_str(), nullptr)) {
+      target = resolved;
+      free(resolved);
     }
   }
-  closedir(stream);
+  const bool exists = stat(target.c_str(), &info) == 0;
+  if (exists && S_ISDIR(info.st_mode)) return strerror(EISDIR);
+  if (exists && !S_ISREG(info.st_mode)) return "not a regular file";
+  if (exists && access(target.c_str(), W_OK) != 0) return strerror(errno);
+  struct stat folder;
+  if (stat(folder_of(target).c_str(), &folder) != 0) return strerror(errno);
+  if (!S_ISDIR(folder.st_mode)) return strerror(ENOTDIR);
+  if (access(folder_of(target).c_str(), W_OK | X_OK) != 0) return strerror(errno);
+  // A sticky folder lets only the owners of the file and of the folder replace the file.
+  if (exists && (folder.st_mode & S_ISVTX) != 0 && geteuid() != 0 && info.st_uid != geteuid() &&
+      folder.st_uid != geteuid()) {
+    return strerror(EPERM);
+  }
+  return "";
 }

@@ -46,7 +46,3 @@ void prepare_outputs(const Options& options, Plan* plan);
 // or empty when nothing is found.
 std::string explain_input_failure(const std::string& path);
 std::string explain_output_failure(const std::string& path);
-
-// Removes what a conversion to `output` that died part way left beside it: the library writes
-// NAME.bmp as ".NAME.bmp.XXXXXXXX.tmp" in the same folder and renames it only when complete.
-void remove_partial_output(const std::string& output);

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "cli/utf8.h"
+
 namespace {
 
 constexpr int64_t redraw_interval_ms = 100;
@@ -24,6 +26,30 @@ size_t terminal_columns() {
 }
 
 }  // namespace
+
+std::string escape_controls(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    size_t length = 0;
+    const uint32_t code = decode_utf8(text.substr(i), &length);
+    const bool control = length == 0 || code < 0x20 || (code >= 0x7F && code <= 0x9F);
+    if (!control && code != '\\') {
+      out.append(text.substr(i, length));
+    } else if (code == '\\' || code == '\n' || code == '\t' || code == '\r') {
+      out += code == '\\' ? "\\\\" : code == '\n' ? "\\n" : code == '\t' ? "\\t" : "\\r";
+    } else {
+      for (size_t k = 0; k < (length == 0 ? 1 : length); ++k) {
+        const auto byte = static_cast<uint8_t>(text[i + k]);
+        out += "\\x";
+        out += "0123456789abcdef"[byte >> 4];
+        out += "0123456789abcdef"[byte & 15];
+      }
+    }
+    i += length == 0 ? 1 : length;
+  }
+  return out;
+}
 
 void write_stderr(const std::string& text) {
   size_t written = 0;
@@ -99,7 +125,7 @@ void Reporter::clear() {
 }
 
 void Reporter::line(const std::string& text) {
-  write_stderr((drawn_ ? "\r\033[K" : "") + text + "\n");
+  write_stderr((drawn_ ? "\r\033[K" : "") + escape_controls(text) + "\n");
   drawn_ = false;
   if (progress_) draw();
 }

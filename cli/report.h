@@ -6,6 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+// `text` with a backslash as \\, newline, tab and carriage return as \n, \t and \r, and every
+// other control character (C0, DEL, C1) and every byte that is not part of valid UTF-8 as
+// \xHH: a name can neither split a message in two nor send the terminal a command.
+std::string escape_controls(std::string_view text);
 
 std::string format_duration(int64_t milliseconds);  // "0:07", "12:30", "1:02:03"
 // "37/120 (30%), 12.3 files/s, 0:07 left"; rate and time left wait for the first file.
@@ -17,9 +23,10 @@ class Reporter {
  public:
   Reporter(size_t total, bool progress, bool summary);
 
-  void line(const std::string& text);  // one whole line, the progress line kept below it
-  void count(bool converted);          // shown by the next line or tick
-  void tick();                         // redraws the progress line when it is due
+  // One whole line, escaped, the progress line kept below it.
+  void line(const std::string& text);
+  void count(bool converted);  // shown by the next line or tick
+  void tick();                 // redraws the progress line when it is due
   void finish(bool interrupted);
 
   size_t converted() const { return converted_; }

@@ -8,6 +8,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,12 +26,16 @@
 
 namespace {
 
-volatile sig_atomic_t stop_signal = 0;
+volatile sig_atomic_t stop_signal = 0;  // the first SIGINT or SIGTERM: finish what is under way
+volatile sig_atomic_t halt_signal = 0;  // a second one: kill the workers now
 constexpr int32_t max_deaths_without_job = 16;
 
 extern "C" void on_stop(int number) {
-  stop_signal = number;
-  signal(number, SIG_DFL);  // a second one ends the tool at once
+  if (stop_signal == 0) {
+    stop_signal = number;
+  } else {
+    halt_signal = number;
+  }
 }
 
 struct Worker {
@@ -64,11 +71,18 @@ bool send_all(int fd, const void* buffer, size_t bytes) {
   return true;
 }
 
-[[noreturn]] void worker_main(const std::vector<Job>& jobs, int control, int errors) {
-  // Interruption is the parent's to handle: it lets conversions under way finish, so no
-  // half-written file is left behind.
+[[noreturn]] void worker_main(const std::vector<Job>& jobs, int control, int errors, pid_t parent) {
+  // Interruption is the parent's to handle: it lets conversions under way finish, or on a
+  // second signal kills the workers.
   signal(SIGINT, SIG_IGN);
   signal(SIGTERM, SIG_IGN);
+#if defined(__linux__)
+  // Nor may a worker outlive the tool, however the tool ends (SIGKILL from timeout included).
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(0);
+#else
+  (void)parent;
+#endif
   dup2(errors, STDERR_FILENO);
   close(errors);
   for (;;) {
@@ -100,6 +114,7 @@ class Pool {
     }
     if (alive() == 0) fail_unstarted();
     while (alive() > 0) {
+      if (halt_signal != 0 && !halted_) halt();
       wait_for_events();
       events_.tick();
     }
@@ -122,6 +137,7 @@ class Pool {
       return false;
     }
     fflush(nullptr);
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
       close(channel[0]);
@@ -131,7 +147,7 @@ class Pool {
         if (other.control >= 0) close(other.control);
         if (other.errors >= 0) close(other.errors);
       }
-      worker_main(jobs_, channel[1], errors[1]);
+      worker_main(jobs_, channel[1], errors[1], parent);
     }
     close(channel[1]);
     close(errors[1]);
@@ -183,6 +199,15 @@ class Pool {
     }
   }
 
+  // Kills every worker. Each death, or the answer a worker gave just before, then arrives as
+  // usual through its socket; unnamed, an output under way vanishes with its worker.
+  void halt() {
+    halted_ = true;
+    for (const Worker& worker : workers_) {
+      if (worker.pid > 0) kill(worker.pid, SIGKILL);
+    }
+  }
+
   // Ends an idle worker: without a job to read it exits.
   void retire(Worker* worker) {
     close(worker->control);
@@ -224,6 +249,7 @@ class Pool {
     outcome.messages.swap(worker->captured);
     if (WIFSIGNALED(status)) outcome.end_signal = WTERMSIG(status);
     if (WIFEXITED(status)) outcome.end_status = WEXITSTATUS(status);
+    outcome.halted = halted_;
     if (outcome.end_signal == 0 && outcome.end_status == 0) outcome.end_status = -1;
     const int64_t job = worker->job;
     *worker = Worker{};
@@ -276,6 +302,7 @@ class Pool {
   size_t next_ = 0;
   std::string spawn_error_;
   int32_t deaths_without_job_ = 0;
+  bool halted_ = false;
 };
 
 }  // namespace
@@ -284,6 +311,7 @@ int run_workers(const std::vector<Job>& jobs, const std::vector<size_t>& todo, i
                 const WorkerEvents& events) {
   if (todo.empty()) return 0;
   stop_signal = 0;
+  halt_signal = 0;
   struct sigaction stop {};
   stop.sa_handler = on_stop;
   sigemptyset(&stop.sa_mask);
@@ -298,7 +326,7 @@ int run_workers(const std::vector<Job>& jobs, const std::vector<size_t>& todo, i
   pool.run(count);
   sigaction(SIGINT, &old_int, nullptr);
   sigaction(SIGTERM, &old_term, nullptr);
-  return stop_signal;
+  return halt_signal != 0 ? halt_signal : stop_signal;
 }
 
 int32_t default_worker_count() {

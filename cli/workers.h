@@ -15,6 +15,7 @@ struct Outcome {
   std::string messages;    // all the worker wrote on standard error during the job
   int32_t end_signal = 0;  // the worker died during the job by this signal
   int32_t end_status = 0;  // or exited with this status
+  bool halted = false;     // killed part way, after a second SIGINT or SIGTERM
 };
 
 struct WorkerEvents {
@@ -24,7 +25,8 @@ struct WorkerEvents {
 
 // Converts jobs[i] for each i in `todo`, in that order, with up to `workers` processes; reports
 // each outcome in this process as it arrives. Returns 0 when every job ran, or the signal
-// (SIGINT, SIGTERM) that stopped it: conversions under way were finished, no other started.
+// (SIGINT, SIGTERM) that stopped it: after the first, conversions under way are finished and
+// no other started; a second kills the workers at once, and its number is returned.
 int run_workers(const std::vector<Job>& jobs, const std::vector<size_t>& todo, int32_t workers,
                 const WorkerEvents& events);
 

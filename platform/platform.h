@@ -34,23 +34,38 @@ void platform_console_print(const char* message);
 void platform_console_follow_up();
 
 // An output file is written beside its final path and moved into place only when complete, so
-// a failed run never truncates or destroys what was there.
+// a failed run never truncates or destroys what was there. What stands at the path decides:
+// nothing is created, a regular file the caller may replace is replaced, keeping its
+// permissions (and, where the caller may set them, its owner and group); anything else is
+// refused without being opened. The new file stays private to the caller until it is moved.
 #if defined(_WIN32)
-using NativePathChar = wchar_t;  // UTF-16, as the wide file routines take it
-#else
-using NativePathChar = char;
-#endif
 struct PendingFile {
-  PlatformFile* stream;
-  NativePathChar* temp_path;   // owned
-  NativePathChar* final_path;  // owned: the output path (on POSIX with symbolic links followed)
-  int32_t mode;  // permissions to give the new file, or -1 to keep those it was created with
+  PlatformFile* stream = nullptr;
+  wchar_t* temp_path = nullptr;   // owned, UTF-16 as the wide file routines take it
+  wchar_t* final_path = nullptr;  // owned
 };
-// False, with nothing created, when the path cannot be written as opening it would refuse.
+#else
+struct PendingFile {
+  PlatformFile* stream = nullptr;
+  int folder = -1;          // the folder of the file to replace, held open: the rename lands there
+  char name[256] = {};      // that file's name in it (symbolic links followed)
+  char temp_name[32] = {};  // the new file's name while it has one; empty while it is unnamed
+  int32_t mode = 0;         // the permissions it gets once complete
+  int64_t owner = -1;       // the replaced file's owner and group, or -1
+  int64_t group = -1;
+};
+#endif
+// False, with nothing created, when the output must be refused or the file cannot be made.
 bool platform_begin_replace(const char* path, PendingFile* pending);
-// Closes the stream and renames the file into place; false (and nothing left behind) on failure.
+// Closes the stream and moves the file into place; false (and nothing left behind) on failure.
 bool platform_commit_replace(PendingFile* pending);
 void platform_abort_replace(PendingFile* pending);
+
+// The tool's --sync: from now on, each output and its folder are flushed to the disk before
+// the output counts as written. Off by default: an output is as durable as any other file.
+void platform_sync_outputs(bool on);
+// Test hook: write outputs through a named temporary file even where an unnamed one is possible.
+void platform_name_temporaries(bool on);
 
 // Test hooks: fail the nth allocation from now (1 is the next; 0 never), fail every write once
 // `bytes` more bytes have been written (-1 never), and count blocks not yet released.

@@ -1,92 +1,258 @@
 // The platform's file routines over POSIX: opening streams and replacing output files.
+//
+// An output is judged by what stands at its path, looked at with lstat and never opened, so no
+// device's open is triggered and no FIFO blocks. Symbolic links are followed hop by hop, as the
+// system would, except one that another user planted in a sticky world-writable folder. The
+// new file is written unnamed (O_TMPFILE) in the folder of the file it replaces and linked in
+// when complete, or, where the file system cannot, under a random name only this call removes.
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "platform/platform.h"
 
 namespace {
 
+constexpr int32_t max_link_hops = 40;  // where the kernel, too, reports a loop
+constexpr size_t path_bytes = 4096;    // PATH_MAX on Linux, terminator included
+constexpr size_t name_bytes = sizeof PendingFile::name;
+constexpr int32_t name_attempts = 8;
+#if defined(O_PATH)
+constexpr int folder_flags = O_PATH | O_DIRECTORY | O_CLOEXEC;  // needs no read permission
+#else
+constexpr int folder_flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+// Set once by the tool or a test, read by every call: atomic so that no call races the setter.
+std::atomic<bool> sync_outputs{false};
+std::atomic<bool> named_temporaries{false};
+
 FILE* stream_of(PlatformFile* file) { return reinterpret_cast<FILE*>(file); }
 
-char* copy_text(const char* text, size_t length) {
-  char* copy = static_cast<char*>(malloc(length + 1));
-  if (copy == nullptr) return nullptr;
-  memcpy(copy, text, length);
-  copy[length] = '\0';
-  return copy;
+// ".bmpsepia-" and 16 hex digits from the system's random source: no other user can guess it
+// to take it first, and two calls at once never pick the same one but by a 2^-64 chance.
+bool make_temp_name(char (&name)[sizeof PendingFile::temp_name]) {
+  uint8_t random[8];
+  if (getentropy(random, sizeof random) != 0) return false;
+  char* out = name;
+  for (const char* c = ".bmpsepia-"; *c != '\0'; ++c) *out++ = *c;
+  for (const uint8_t byte : random) {
+    *out++ = "0123456789abcdef"[byte >> 4];
+    *out++ = "0123456789abcdef"[byte & 15];
+  }
+  memcpy(out, ".tmp", 5);
+  return true;
 }
 
-// Follows symbolic links at `path` (dangling ones too) so that the link's target is replaced
-// rather than the link itself. Returns an owned path, or null when out of memory.
-char* follow_links(const char* path) {
-  char* current = copy_text(path, strlen(path));
-  for (int32_t hops = 0; current != nullptr && hops < 40; ++hops) {
+// Opens the folder part of `text` (its first `length` bytes), relative to `base` unless it is
+// absolute, and copies the part after the last slash into `name`. -1 when there is no name (a
+// path ending in a slash names a folder) or the folder cannot be opened.
+int open_parent(int base, char* text, size_t length, char (&name)[name_bytes]) {
+  size_t slash = length;
+  while (slash > 0 && text[slash - 1] != '/') --slash;
+  const size_t name_length = length - slash;
+  if (name_length == 0 || name_length >= name_bytes) return -1;
+  memcpy(name, text + slash, name_length + 1);
+  if (slash == 0) return openat(base, ".", folder_flags);
+  text[slash == 1 ? 1 : slash - 1] = '\0';  // "/name" lives in "/", "a/b/name" in "a/b"
+  return openat(base, text, folder_flags);
+}
+
+// The kernel's rule when fs.protected_symlinks is on, applied here because it may be off: in a
+// sticky world-writable folder, only the caller's links and those of the folder's owner are
+// followed, so nobody can point another user's output at a file of their choosing.
+bool is_planted_link(int folder, const struct stat& link) {
+  struct stat dir;
+  if (fstat(folder, &dir) != 0) return true;
+  const uid_t caller = geteuid();
+  return (dir.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH) && link.st_uid != caller &&
+         link.st_uid != dir.st_uid;
+}
+
+// Finds the directory entry that writing `path` replaces: pending->folder and pending->name,
+// and what stands there in `info` (st_mode 0 when nothing). False when the output must be
+// refused: a dangling link, a loop, a planted link, a folder that cannot be reached.
+bool find_entry(const char* path, PendingFile* pending, struct stat* info) {
+  char text[path_bytes];
+  size_t length = strlen(path);
+  if (length >= sizeof text) return false;
+  memcpy(text, path, length + 1);
+  int base = AT_FDCWD;
+  for (int32_t hops = 0;; ++hops) {
+    pending->folder = open_parent(base, text, length, pending->name);
+    if (base != AT_FDCWD) close(base);
+    if (pending->folder < 0) return false;
+    if (fstatat(pending->folder, pending->name, info, AT_SYMLINK_NOFOLLOW) != 0) {
+      info->st_mode = 0;
+      return errno == ENOENT && hops == 0;  // a link to nothing is refused, not followed
+    }
+    if (!S_ISLNK(info->st_mode)) return true;
+    if (hops == max_link_hops || is_planted_link(pending->folder, *info)) return false;
+    const ssize_t bytes = readlinkat(pending->folder, pending->name, text, sizeof text);
+    if (bytes <= 0 || static_cast<size_t>(bytes) >= sizeof text) return false;
+    length = static_cast<size_t>(bytes);
+    text[length] = '\0';
+    base = pending->folder;  // a relative target is read from the link's folder
+    pending->folder = -1;
+  }
+}
+
+// Whether the caller may replace the regular file found: write it, as opening it would ask
+// (root may write a read-only file, as cp does), and rename over it, which a sticky folder
+// allows only to the file's owner, the folder's owner and root.
+bool may_replace(const PendingFile& pending, const struct stat& info) {
+  if (faccessat(pending.folder, pending.name, W_OK, AT_EACCESS) != 0) return false;
+  struct stat dir;
+  if (fstat(pending.folder, &dir) != 0) return false;
+  const uid_t caller = geteuid();
+  return (dir.st_mode & S_ISVTX) == 0 || caller == 0 || info.st_uid == caller ||
+         dir.st_uid == caller;
+}
+
+// The permissions a plain create in `folder` gives: 0666 less the umask, or what the folder's
+// default ACL says. Asked of an empty file made for the purpose, never of umask(), which would
+// change the mask of the whole process while other threads create files.
+bool creation_mode(int folder, int32_t* mode) {
+  char probe[sizeof PendingFile::temp_name];
+  for (int32_t attempt = 0; attempt < name_attempts; ++attempt) {
+    if (!make_temp_name(probe)) return false;
+    const int fd =
+        openat(folder, probe, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return false;
+    }
     struct stat info;
-    if (lstat(current, &info) != 0 || !S_ISLNK(info.st_mode)) break;
-    char target[4096];
-    const ssize_t length = readlink(current, target, sizeof target - 1);
-    if (length <= 0) break;
-    const char* slash = strrchr(current, '/');
-    char* next = nullptr;
-    if (target[0] == '/' || slash == nullptr) {
-      next = copy_text(target, static_cast<size_t>(length));
-    } else {
-      const size_t dir_length = static_cast<size_t>(slash - current) + 1;
-      next = static_cast<char*>(malloc(dir_length + static_cast<size_t>(length) + 1));
-      if (next != nullptr) {
-        memcpy(next, current, dir_length);
-        memcpy(next + dir_length, target, static_cast<size_t>(length));
-        next[dir_length + static_cast<size_t>(length)] = '\0';
-      }
-    }
-    free(current);
-    current = next;
+    const bool known = fstat(fd, &info) == 0;
+    close(fd);
+    unlinkat(folder, probe, 0);
+    if (known) *mode = static_cast<int32_t>(info.st_mode & 07777);
+    return known;
   }
-  return current;
+  return false;
 }
 
-// Creates a new, unique file ".NAME.XXXXXXXX.tmp" in the directory of `final_path` with the
-// permissions that creating the final file directly would give (0666 less the umask). A NAME
-// too long for that to fit in a directory entry is shortened, at a character boundary.
-int create_temp_beside(const char* final_path, char** temp_path) {
-  const char* slash = strrchr(final_path, '/');
-  const size_t dir_length = slash == nullptr ? 0 : static_cast<size_t>(slash - final_path) + 1;
-  const char* base = final_path + dir_length;
-  constexpr size_t entry_bytes = 255;      // the common limit of a name in a directory
-  constexpr size_t decoration_bytes = 14;  // "." + "." + 8 hex digits + ".tmp"
-  size_t base_length = strlen(base);
-  if (base_length > entry_bytes - decoration_bytes) {
-    base_length = entry_bytes - decoration_bytes;
-    while (base_length > 0 && (static_cast<uint8_t>(base[base_length]) & 0xC0) == 0x80) {
-      --base_length;
-    }
+#if defined(O_TMPFILE)
+// An unnamed file in the folder, already 0600, or -1. It is used only where it can be linked in
+// later through /proc/self/fd, which needs no privilege.
+int create_unnamed(int folder, int32_t* mode) {
+  if (named_temporaries.load(std::memory_order_relaxed)) return -1;
+  const int fd = openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  // Created 0666 so that the system applies the umask or default ACL, read back, then made
+  // private before a byte is written; unnamed, nobody else could open it meanwhile.
+  char self[32];
+  snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  struct stat info;
+  struct stat seen;
+  if (fstat(fd, &info) == 0 && stat(self, &seen) == 0 && seen.st_ino == info.st_ino &&
+      seen.st_dev == info.st_dev && fchmod(fd, 0600) == 0) {
+    *mode = static_cast<int32_t>(info.st_mode & 07777);
+    return fd;
   }
-  const size_t bytes = dir_length + base_length + decoration_bytes + 1;
-  char* name = static_cast<char*>(malloc(bytes));
-  if (name == nullptr) return -1;
-  static uint32_t counter = 0;
-  for (int32_t attempt = 0; attempt < 100; ++attempt) {
-    const uint32_t salt = static_cast<uint32_t>(getpid()) * 2654435761u ^
-                          static_cast<uint32_t>(time(nullptr)) ^ (++counter * 40503u);
-    snprintf(name, bytes, "%.*s.%.*s.%08x.tmp", static_cast<int>(dir_length), final_path,
-             static_cast<int>(base_length), base, salt);
-    const int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      *temp_path = name;
-      return fd;
+  close(fd);
+  return -1;
+}
+#endif
+
+// The new file, private (0600) to the caller: unnamed where the system allows, else under a
+// random name made exclusively. Sets pending->mode to a plain create's mode when nothing is
+// to be replaced (pending->owner < 0).
+int create_temp(PendingFile* pending) {
+  int32_t mode = 0;
+#if defined(O_TMPFILE)
+  const int unnamed = create_unnamed(pending->folder, &mode);
+  if (unnamed >= 0) {
+    if (pending->owner < 0) pending->mode = mode;
+    return unnamed;
+  }
+#endif
+  if (pending->owner < 0) {
+    if (!creation_mode(pending->folder, &mode)) return -1;
+    pending->mode = mode;
+  }
+  for (int32_t attempt = 0; attempt < name_attempts; ++attempt) {
+    if (!make_temp_name(pending->temp_name)) break;
+    const int fd = openat(pending->folder, pending->temp_name,
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) break;
+  }
+  pending->temp_name[0] = '\0';
+  return -1;
+}
+
+// Gives the complete file the replaced file's owner and group where the caller may set them
+// (root may; an ordinary user may give a group of their own), then its final permissions. A
+// set-user-ID or set-group-ID bit stays only with the owner or group it was meant for.
+bool set_final_attributes(int fd, const PendingFile& pending) {
+  auto mode = static_cast<mode_t>(pending.mode);
+  if (pending.owner >= 0) {
+    const auto owner = static_cast<uid_t>(pending.owner);
+    const auto group = static_cast<gid_t>(pending.group);
+    struct stat now;
+    if (fstat(fd, &now) != 0) return false;
+    if (now.st_uid != owner || now.st_gid != group) {
+      const bool changed = fchown(fd, owner, group) == 0 || fchown(fd, now.st_uid, group) == 0;
+      if (changed && fstat(fd, &now) != 0) return false;
+    }
+    if (now.st_uid != owner) mode &= ~mode_t{S_ISUID};
+    if (now.st_gid != group) mode &= ~mode_t{S_ISGID};
+  }
+  return fchmod(fd, mode) == 0;
+}
+
+// Gives the unnamed file a random name in its folder, from which it is renamed at once.
+bool link_unnamed(int fd, PendingFile* pending) {
+  char self[32];
+  snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  for (int32_t attempt = 0; attempt < name_attempts; ++attempt) {
+    if (!make_temp_name(pending->temp_name)) break;
+    if (linkat(AT_FDCWD, self, pending->folder, pending->temp_name, AT_SYMLINK_FOLLOW) == 0) {
+      return true;
     }
     if (errno != EEXIST) break;
   }
-  free(name);
-  return -1;
+  pending->temp_name[0] = '\0';
+  return false;
+}
+
+// What stands at the output may have changed since it was looked at: a device, FIFO or socket
+// put there meanwhile is not replaced. A link is, itself, never what it points to.
+bool special_file_at(const PendingFile& pending) {
+  struct stat info;
+  if (fstatat(pending.folder, pending.name, &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  return !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode);
+}
+
+// After the rename, for --sync: the folder's entry reaches the disk. A folder the caller may
+// not read cannot be flushed alone; then the whole file system is, through the file.
+bool sync_folder(int folder, int file) {
+  const int readable = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (readable >= 0) {
+    const bool synced = fsync(readable) == 0;
+    close(readable);
+    return synced;
+  }
+#if defined(__linux__)
+  return syncfs(file) == 0;
+#else
+  (void)file;
+  sync();
+  return true;
+#endif
+}
+
+void forget_pending(PendingFile* pending) {
+  if (pending->folder >= 0) close(pending->folder);
+  *pending = PendingFile{};
 }
 
 }  // namespace
@@ -117,59 +283,56 @@ void platform_seek(PlatformFile* file, SeekOrigin origin) {
 int64_t platform_tell(PlatformFile* file) { return ftello(stream_of(file)); }
 
 bool platform_begin_replace(const char* path, PendingFile* pending) {
-  *pending = PendingFile{nullptr, nullptr, nullptr, -1};
+  *pending = PendingFile{};
   if (path == nullptr || path[0] == '\0') return false;
-  char* final_path = follow_links(path);
-  if (final_path == nullptr) return false;
   struct stat info;
-  int32_t mode = -1;
-  if (stat(final_path, &info) == 0) {
-    // Refuse what opening the file for writing would refuse, without touching its contents.
-    const int probe = S_ISDIR(info.st_mode) ? -1 : open(final_path, O_WRONLY | O_CLOEXEC);
-    if (probe < 0) {
-      free(final_path);
-      return false;
-    }
-    close(probe);
-    mode = static_cast<int32_t>(info.st_mode & 07777);
-  }
-  char* temp_path = nullptr;
-  const int fd = create_temp_beside(final_path, &temp_path);
-  if (fd < 0) {
-    free(final_path);
+  if (!find_entry(path, pending, &info) ||
+      (info.st_mode != 0 && (!S_ISREG(info.st_mode) || !may_replace(*pending, info)))) {
+    forget_pending(pending);
     return false;
   }
-  FILE* stream = fdopen(fd, "wb");
+  if (info.st_mode != 0) {
+    pending->mode = static_cast<int32_t>(info.st_mode & 07777);
+    pending->owner = info.st_uid;
+    pending->group = info.st_gid;
+  }
+  const int fd = create_temp(pending);
+  FILE* stream = fd < 0 ? nullptr : fdopen(fd, "wb");
   if (stream == nullptr) {
-    close(fd);
-    unlink(temp_path);
-    free(temp_path);
-    free(final_path);
+    if (fd >= 0) close(fd);
+    if (pending->temp_name[0] != '\0') unlinkat(pending->folder, pending->temp_name, 0);
+    forget_pending(pending);
     return false;
   }
-  *pending = PendingFile{reinterpret_cast<PlatformFile*>(stream), temp_path, final_path, mode};
+  pending->stream = reinterpret_cast<PlatformFile*>(stream);
   return true;
-}
-
-static void forget_pending(PendingFile* pending) {
-  free(pending->temp_path);
-  free(pending->final_path);
-  *pending = PendingFile{nullptr, nullptr, nullptr, -1};
 }
 
 bool platform_commit_replace(PendingFile* pending) {
   FILE* stream = stream_of(pending->stream);
-  bool ok = true;
-  if (pending->mode >= 0) ok = fchmod(fileno(stream), static_cast<mode_t>(pending->mode)) == 0;
-  ok = fclose(stream) == 0 && ok;
-  ok = ok && rename(pending->temp_path, pending->final_path) == 0;
-  if (!ok) unlink(pending->temp_path);
+  const int fd = fileno(stream);
+  const bool durable = sync_outputs.load(std::memory_order_relaxed);
+  // Flushed once the attributes are set, so that they reach the disk with the data.
+  bool ok =
+      fflush(stream) == 0 && set_final_attributes(fd, *pending) && (!durable || fsync(fd) == 0);
+  const int kept = ok && durable ? dup(fd) : -1;  // for a folder that cannot be opened to flush
+  if (ok && pending->temp_name[0] == '\0') ok = link_unnamed(fd, pending);
+  ok = fclose(stream) == 0 && ok;  // before the rename: a network file system reports here
+  ok = ok && !special_file_at(*pending) &&
+       renameat(pending->folder, pending->temp_name, pending->folder, pending->name) == 0;
+  if (!ok && pending->temp_name[0] != '\0') unlinkat(pending->folder, pending->temp_name, 0);
+  if (ok && durable) ok = kept >= 0 && sync_folder(pending->folder, kept);
+  if (kept >= 0) close(kept);
   forget_pending(pending);
   return ok;
 }
 
 void platform_abort_replace(PendingFile* pending) {
   fclose(stream_of(pending->stream));
-  unlink(pending->temp_path);
+  if (pending->temp_name[0] != '\0') unlinkat(pending->folder, pending->temp_name, 0);
   forget_pending(pending);
 }
+
+void platform_sync_outputs(bool on) { sync_outputs.store(on, std::memory_order_relaxed); }
+
+void platform_name_temporaries(bool on) { named_temporaries.store(on, std::memory_order_relaxed); }

@@ -1,12 +1,20 @@
 // The platform's file routines over the Windows C runtime: opening streams and replacing output
 // files. Paths arrive as UTF-8 and reach the wide-character routines as UTF-16, so a name
 // outside the ANSI code page (Chinese, emoji) opens like any other.
+//
+// An output is judged before anything is opened: a device name (CON, NUL, COM1...) or a path
+// in the device namespace is refused, as are a folder, a read-only file and any reparse point
+// but a link to a file, whose target is replaced and the link kept. The new file is written
+// under a random name, shared with no one while it is written, and moved over the output.
+
+#define _CRT_RAND_S  // rand_s: the system's random source, through msvcrt
 
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +23,10 @@
 #include "platform/platform.h"
 
 namespace {
+
+constexpr int32_t name_attempts = 8;
+
+std::atomic<bool> sync_outputs{false};
 
 FILE* stream_of(PlatformFile* file) { return reinterpret_cast<FILE*>(file); }
 
@@ -31,45 +43,163 @@ wchar_t* wide_path(const char* path) {
   return wide;
 }
 
-// Creates a new, unique file in the directory of `final_path`. The name has a fixed length, so
-// it fits wherever the final name does.
-int create_temp_beside(const wchar_t* final_path, wchar_t** temp_path) {
-  size_t dir_length = 0;
-  for (size_t i = 0; final_path[i] != 0; ++i) {
-    if (final_path[i] == L'\\' || final_path[i] == L'/' || final_path[i] == L':') {
-      dir_length = i + 1;
+bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Units before the last part of the path.
+size_t folder_length(const wchar_t* path) {
+  size_t length = 0;
+  for (size_t i = 0; path[i] != 0; ++i) {
+    if (is_separator(path[i]) || path[i] == L':') length = i + 1;
+  }
+  return length;
+}
+
+wchar_t upper(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c; }
+
+// Whether `path` names a device rather than a file: a path in the device namespace (\\.\), or
+// a last part that is a device's name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with superscript
+// 1-3 too, CONIN$, CONOUT$), which Windows takes whatever extension or trailing spaces follow.
+bool names_a_device(const wchar_t* path) {
+  if (is_separator(path[0]) && is_separator(path[1]) && path[2] == L'.' && is_separator(path[3])) {
+    return true;
+  }
+  const wchar_t* base = path + folder_length(path);
+  size_t length = 0;
+  while (base[length] != 0 && base[length] != L'.') ++length;
+  while (length > 0 && base[length - 1] == L' ') --length;
+  const wchar_t* const names[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+  for (const wchar_t* name : names) {
+    size_t i = 0;
+    while (i < length && name[i] != 0 && upper(base[i]) == name[i]) ++i;
+    if (i == length && name[i] == 0) return true;
+  }
+  if (length != 4) return false;
+  const bool com = upper(base[0]) == L'C' && upper(base[1]) == L'O' && upper(base[2]) == L'M';
+  const bool lpt = upper(base[0]) == L'L' && upper(base[1]) == L'P' && upper(base[2]) == L'T';
+  const wchar_t digit = base[3];
+  return (com || lpt) && ((digit >= L'1' && digit <= L'9') || digit == L'\u00B9' ||
+                          digit == L'\u00B2' || digit == L'\u00B3');
+}
+
+// What stands at `path`, not followed if it is a reparse point: its attributes and reparse
+// tag. False when nothing does.
+bool look_at(const wchar_t* path, DWORD* attributes, DWORD* tag) {
+  WIN32_FIND_DATAW entry;
+  const HANDLE search = FindFirstFileW(path, &entry);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  *attributes = entry.dwFileAttributes;
+  *tag = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? entry.dwReserved0 : 0;
+  return true;
+}
+
+// The file a link to a file leads to, as a path of its own, or null when it leads nowhere or to
+// anything but a plain file on a disk. Opened for its attributes only.
+wchar_t* link_target(const wchar_t* link) {
+  const HANDLE file = CreateFileW(link, FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  BY_HANDLE_FILE_INFORMATION info;
+  wchar_t* target = nullptr;
+  const DWORD units = GetFinalPathNameByHandleW(file, nullptr, 0, VOLUME_NAME_DOS);
+  if (GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+      units > 0) {
+    target = static_cast<wchar_t*>(malloc(sizeof(wchar_t) * units));
+    if (target != nullptr &&
+        GetFinalPathNameByHandleW(file, target, units, VOLUME_NAME_DOS) >= units) {
+      free(target);
+      target = nullptr;
     }
   }
+  CloseHandle(file);
+  return target;
+}
+
+// Whether the regular file at `path` may be replaced: not read-only, and openable for writing
+// (no other program holds it against that, the ACL allows it). The attributes are asked first:
+// an administrator's open, as wine's under root, may succeed on a read-only file.
+bool may_replace(const wchar_t* path, DWORD attributes) {
+  if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) return false;
+  const HANDLE probe =
+      CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) return false;
+  const bool disk_file = GetFileType(probe) == FILE_TYPE_DISK;
+  CloseHandle(probe);
+  return disk_file;
+}
+
+// Decides what to write over: `*final_path` itself, or for a link to a file its target, which
+// then replaces `*final_path`. False when the output must be refused.
+bool find_output(wchar_t** final_path) {
+  if (names_a_device(*final_path)) return false;
+  // Wildcards are in no file name, and would make the look below a search; the prefix of long
+  // paths (\\?\) is the one place a question mark belongs.
+  const wchar_t* rest = *final_path;
+  if (is_separator(rest[0]) && is_separator(rest[1]) && rest[2] == L'?' && is_separator(rest[3])) {
+    rest += 4;
+  }
+  for (const wchar_t* c = rest; *c != 0; ++c) {
+    if (*c == L'*' || *c == L'?') return false;
+  }
+  DWORD attributes = 0;
+  DWORD tag = 0;
+  if (!look_at(*final_path, &attributes, &tag)) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES;
+  }
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    if (tag != IO_REPARSE_TAG_SYMLINK || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      return false;
+    }
+    wchar_t* target = link_target(*final_path);
+    if (target == nullptr) return false;
+    free(*final_path);
+    *final_path = target;
+    if (!look_at(*final_path, &attributes, &tag)) return false;
+  }
+  return may_replace(*final_path, attributes);
+}
+
+// Creates a file under a random name in the folder of `final_path`, shared with no one: until
+// it is closed, complete, nobody else can open it. The name has a fixed length, so it fits
+// wherever the final name does.
+HANDLE create_temp_beside(const wchar_t* final_path, wchar_t** temp_path) {
+  const size_t dir_length = folder_length(final_path);
   const size_t units = dir_length + 32;
   auto* name = static_cast<wchar_t*>(malloc(sizeof(wchar_t) * units));
-  if (name == nullptr) return -1;
+  if (name == nullptr) return INVALID_HANDLE_VALUE;
   memcpy(name, final_path, sizeof(wchar_t) * dir_length);
-  static uint32_t counter = 0;
-  for (int32_t attempt = 0; attempt < 100; ++attempt) {
-    const uint32_t salt = static_cast<uint32_t>(GetCurrentProcessId()) * 2654435761u ^
-                          static_cast<uint32_t>(GetTickCount()) ^ (++counter * 40503u);
+  for (int32_t attempt = 0; attempt < name_attempts; ++attempt) {
+    unsigned int random[2];
+    if (rand_s(&random[0]) != 0 || rand_s(&random[1]) != 0) break;
     wchar_t* out = name + dir_length;
     for (const wchar_t* c = L".bmpsepia-"; *c != 0; ++c) *out++ = *c;
-    for (int32_t shift = 28; shift >= 0; shift -= 4)
-      *out++ = L"0123456789abcdef"[salt >> shift & 15];
+    for (const unsigned int word : random) {
+      for (int32_t shift = 28; shift >= 0; shift -= 4)
+        *out++ = L"0123456789abcdef"[word >> shift & 15];
+    }
     for (const wchar_t* c = L".tmp"; *c != 0; ++c) *out++ = *c;
     *out = 0;
-    const int fd = _wopen(name, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                          _S_IREAD | _S_IWRITE);
-    if (fd >= 0) {
+    const HANDLE file =
+        CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
       *temp_path = name;
-      return fd;
+      return file;
     }
-    if (errno != EEXIST) break;
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
   }
   free(name);
-  return -1;
+  return INVALID_HANDLE_VALUE;
 }
 
 void forget_pending(PendingFile* pending) {
   free(pending->temp_path);
   free(pending->final_path);
-  *pending = PendingFile{nullptr, nullptr, nullptr, -1};
+  *pending = PendingFile{};
 }
 
 }  // namespace
@@ -101,49 +231,41 @@ void platform_seek(PlatformFile* file, SeekOrigin origin) {
 int64_t platform_tell(PlatformFile* file) { return _ftelli64(stream_of(file)); }
 
 bool platform_begin_replace(const char* path, PendingFile* pending) {
-  *pending = PendingFile{nullptr, nullptr, nullptr, -1};
+  *pending = PendingFile{};
   if (path == nullptr || path[0] == '\0') return false;
-  wchar_t* final_path = wide_path(path);
-  if (final_path == nullptr) return false;
-  // Refuse what opening the file for writing would refuse (a directory, a read-only file, one
-  // that another program holds), without touching its contents. The attributes are asked
-  // first: an administrator's open, as wine's under root, may succeed on a read-only file.
-  const DWORD attributes = GetFileAttributesW(final_path);
-  if (attributes != INVALID_FILE_ATTRIBUTES &&
-      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
-    free(final_path);
+  pending->final_path = wide_path(path);
+  if (pending->final_path == nullptr || !find_output(&pending->final_path)) {
+    forget_pending(pending);
     return false;
   }
-  const HANDLE probe =
-      CreateFileW(final_path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (probe != INVALID_HANDLE_VALUE) {
-    CloseHandle(probe);
-  } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
-    free(final_path);
-    return false;
-  }
-  wchar_t* temp_path = nullptr;
-  const int fd = create_temp_beside(final_path, &temp_path);
-  if (fd < 0) {
-    free(final_path);
-    return false;
-  }
-  FILE* stream = _fdopen(fd, "wb");
+  const HANDLE file = create_temp_beside(pending->final_path, &pending->temp_path);
+  const int fd = file == INVALID_HANDLE_VALUE
+                     ? -1
+                     : _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+  FILE* stream = fd < 0 ? nullptr : _fdopen(fd, "wb");
   if (stream == nullptr) {
-    _close(fd);
-    _wunlink(temp_path);
-    free(temp_path);
-    free(final_path);
+    if (fd >= 0) {
+      _close(fd);
+    } else if (file != INVALID_HANDLE_VALUE) {
+      CloseHandle(file);
+    }
+    if (pending->temp_path != nullptr) _wunlink(pending->temp_path);
+    forget_pending(pending);
     return false;
   }
-  *pending = PendingFile{reinterpret_cast<PlatformFile*>(stream), temp_path, final_path, -1};
+  pending->stream = reinterpret_cast<PlatformFile*>(stream);
   return true;
 }
 
 bool platform_commit_replace(PendingFile* pending) {
-  bool ok = fclose(stream_of(pending->stream)) == 0;
-  ok = ok && MoveFileExW(pending->temp_path, pending->final_path, MOVEFILE_REPLACE_EXISTING) != 0;
+  FILE* stream = stream_of(pending->stream);
+  const bool durable = sync_outputs.load(std::memory_order_relaxed);
+  bool ok = fflush(stream) == 0 &&
+            (!durable ||
+             FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))) != 0);
+  ok = fclose(stream) == 0 && ok;
+  const DWORD flags = MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0);
+  ok = ok && MoveFileExW(pending->temp_path, pending->final_path, flags) != 0;
   if (!ok) _wunlink(pending->temp_path);
   forget_pending(pending);
   return ok;
@@ -154,3 +276,8 @@ void platform_abort_replace(PendingFile* pending) {
   _wunlink(pending->temp_path);
   forget_pending(pending);
 }
+
+void platform_sync_outputs(bool on) { sync_outputs.store(on, std::memory_order_relaxed); }
+
+// Windows always names its temporary files.
+void platform_name_temporaries(bool) {}

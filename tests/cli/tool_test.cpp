@@ -2,7 +2,11 @@
 // and what it prints, writes and returns.
 
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -65,6 +69,34 @@ ProgramRun run_as_nobody(const std::vector<std::string>& args, const std::string
 }
 
 std::string digest_of(const std::string& path) { return sha256_hex(read_file(path)); }
+
+// Whether process `pid` still runs: neither gone nor a zombie that nobody reaped yet.
+bool is_running(pid_t pid) {
+  std::ifstream stat_file("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat_file, line)) return false;
+  const size_t close_paren = line.rfind(')');
+  return close_paren != std::string::npos && close_paren + 2 < line.size() &&
+         line[close_paren + 2] != 'Z';
+}
+
+// Waits until a worker of `tool` has a file open under `prefix`: it is converting.
+pid_t busy_worker(pid_t tool, const std::string& prefix) {
+  for (int tries = 0; tries < 20000; ++tries) {
+    for (const pid_t worker : child_processes(tool)) {
+      if (has_open_file_in(worker, prefix)) return worker;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return -1;
+}
+
+std::string real_path(const std::string& path) {
+  char* resolved = realpath(path.c_str(), nullptr);
+  std::string text = resolved != nullptr ? resolved : path;
+  free(resolved);
+  return text;
+}
 
 std::vector<std::string> sorted_names(const std::string& folder) {
   std::vector<std::string> names = list_dir(folder);
@@ -262,7 +294,8 @@ TEST(Tool, NonAsciiFileNames) {
   copy_corpus(good_files[0], dir.path("latin1/plain.jpg"));
   const ProgramRun refused = run_tool({"-o", "out", "latin1"}, in_folder(dir.root()));
   EXPECT_EQ(refused.status, 1);
-  EXPECT_TRUE(contains(refused.err, "latin1/caf\xe9.jpg: not converted: the file name is not"))
+  // Shown escaped: a byte that is not UTF-8 could be half of a terminal command.
+  EXPECT_TRUE(contains(refused.err, "latin1/caf\\xe9.jpg: not converted: the file name is not"))
       << refused.err;
   EXPECT_EQ(sorted_names(dir.path("out")), std::vector<std::string>{"plain.bmp"});
 }
@@ -447,6 +480,152 @@ TEST(Tool, InterruptFinishesConversionsUnderWayAndLeavesNoPartFile) {
     EXPECT_TRUE(name.ends_with(".bmp"));
     EXPECT_EQ(digest_of(out + "/" + name), expected_digest(large_file));
   }
+}
+
+TEST(Tool, NamesWithControlCharactersStayOnOneLine) {
+  TempDir dir;
+  copy_corpus(good_files[0], dir.path("good.jpg"));
+  copy_corpus(damaged_file, dir.path("bad\nname.jpg"));
+  const struct {
+    std::vector<std::string> args;
+    const char* first_line;
+    size_t lines;
+  } cases[] = {
+      {{"-q", "-o", "out", "bad\nname.jpg"},
+       "bad\\nname.jpg: Error decoding jpg. Please try again...",
+       1},
+      {{"good.jpg", "gone\x1b[2J/x.bmp"},
+       "gone\\x1b[2J/x.bmp: Error opening the output file. (No such file or directory)",
+       1},
+      {{"\t\r\x7f\xc2\x9b\\\xe9.jpg", "x.bmp"},
+       "\\t\\r\\x7f\\xc2\\x9b\\\\\\xe9.jpg: not converted: the file name is not valid UTF-8",
+       1},
+      {{"-\n", "a.jpg", "b.bmp"}, "bmpsepia: unknown option '-\\n'", 2},  // and the usage line
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first_line);
+    const std::vector<std::string> lines = lines_of(run_tool(c.args, in_folder(dir.root())).err);
+    ASSERT_EQ(lines.size(), c.lines);
+    EXPECT_EQ(lines[0], c.first_line);
+  }
+}
+
+TEST(Tool, OutputsThatAreNotPlainFilesAreRefusedAtOnceWithTheReason) {
+  TempDir dir;
+  copy_corpus(good_files[0], dir.path("good.jpg"));
+  ASSERT_EQ(mkfifo(dir.path("fifo.bmp").c_str(), 0644), 0);
+  ASSERT_EQ(symlink("nowhere.bmp", dir.path("dangling.bmp").c_str()), 0);
+  ASSERT_EQ(symlink("loop.bmp", dir.path("loop.bmp").c_str()), 0);
+  std::vector<std::pair<std::string, std::string>> cases = {
+      {"fifo.bmp", "not a regular file"},
+      {"dangling.bmp", "a symbolic link to nothing"},
+      {"loop.bmp", "Too many levels of symbolic links"}};
+  if (geteuid() == 0) {
+    ASSERT_EQ(mknod(dir.path("null.bmp").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    ASSERT_EQ(mkdir(dir.path("shared").c_str(), 0700), 0);
+    ASSERT_EQ(chmod(dir.path("shared").c_str(), 01777), 0);
+    write_file(dir.path("mine.bmp"), Bytes{'o', 'l', 'd'});
+    ASSERT_EQ(symlink("../mine.bmp", dir.path("shared/out.bmp").c_str()), 0);
+    ASSERT_EQ(lchown(dir.path("shared/out.bmp").c_str(), 65534, 65534), 0);
+    cases.push_back({"null.bmp", "not a regular file"});
+    cases.push_back(
+        {"shared/out.bmp", "a symbolic link that another user made in a shared folder"});
+  }
+  for (const auto& [name, reason] : cases) {
+    SCOPED_TRACE(name);
+    const auto start = std::chrono::steady_clock::now();
+    const ProgramRun run = run_tool({"good.jpg", name}, in_folder(dir.root()));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, name + ": Error opening the output file. (" + reason + ")\n");
+  }
+  EXPECT_FALSE(file_exists(dir.path("nowhere.bmp")));
+  if (geteuid() == 0) {
+    EXPECT_EQ(read_file(dir.path("mine.bmp")), (Bytes{'o', 'l', 'd'}));
+  }
+}
+
+// A worker stopped part way cannot finish. After a first SIGINT or SIGTERM the tool waits for
+// it; a second kills the workers and ends the tool; and when the tool alone is killed, as by
+// `timeout --foreground -s KILL`, its workers die with it. This process adopts the orphans:
+// were they init's, the kernel would end the stopped worker with the SIGHUP it sends to an
+// orphaned process group, whatever the tool did.
+TEST(Tool, ASecondSignalOrTheToolsDeathEndsTheWorkersAtOnce) {
+  const struct {
+    int first, second, status;
+  } cases[] = {{SIGINT, SIGINT, 130}, {SIGTERM, SIGTERM, 143}, {0, SIGKILL, 128 + SIGKILL}};
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(strsignal(c.second));
+    TempDir dir;
+    make_dir(dir.path("in"));
+    for (int i = 0; i < 6; ++i)
+      copy_corpus(large_file, dir.path("in/" + std::to_string(i) + ".jpg"));
+    const std::string out_prefix = real_path(dir.root()) + "/out/";
+    std::vector<pid_t> workers;
+    bool waited_after_first = c.first == 0;
+    bool ended = false;
+    const auto act = [&](pid_t tool) {
+      const pid_t busy = busy_worker(tool, out_prefix);
+      if (busy < 0) return;
+      kill(busy, SIGSTOP);
+      workers = child_processes(tool);
+      if (c.first != 0) {
+        kill(-tool, c.first);  // to the process group, as a shell's Ctrl-C
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        waited_after_first = is_running(tool);
+      }
+      kill(c.first != 0 ? -tool : tool, c.second);
+      for (int tries = 0; tries < 500 && !ended; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ended = std::none_of(workers.begin(), workers.end(), is_running);
+      }
+      for (const pid_t worker : workers) kill(worker, SIGKILL);
+    };
+    const ProgramRun run = run_tool({"-j", "2", "-o", "out", "in"}, in_folder(dir.root(), act));
+    for (const pid_t worker : workers) waitpid(worker, nullptr, WNOHANG);
+    ASSERT_FALSE(workers.empty()) << "no worker was seen converting";
+    EXPECT_TRUE(waited_after_first);
+    EXPECT_TRUE(ended) << "a worker ran on";
+    EXPECT_EQ(run.status, c.status) << run.err;
+    if (c.first != 0) {
+      EXPECT_TRUE(contains(run.err, ": not converted: stopped part way by a second signal\n"))
+          << run.err;
+    }
+    for (const std::string& name : list_dir(dir.path("out"))) {
+      EXPECT_EQ(digest_of(dir.path("out/" + name)), expected_digest(large_file)) << name;
+    }
+  }
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+TEST(Tool, SyncFlushesEachOutputBeforeAndItsFolderAfterTheRename) {
+  TempDir dir;
+  copy_corpus(good_files[1], dir.path("in.jpg"));
+  const std::string log = dir.path("calls.txt");
+  const ProgramRun traced = run_program(
+      {"/usr/bin/strace", "-f", "-qq", "-e", "trace=fsync,syncfs,rename,renameat,renameat2", "-o",
+       log, BMPSEPIA_TOOL, "--sync", "-o", "out", "in.jpg"},
+      in_folder(dir.root()));
+  if (traced.status != 0 || !file_exists(log)) {
+    printf("strace cannot run here (%d): only the conversion is checked\n", traced.status);
+    EXPECT_EQ(run_tool({"--sync", "-q", "-o", "out", "in.jpg"}, in_folder(dir.root())).status, 0);
+  }
+  EXPECT_EQ(digest_of(dir.path("out/in.bmp")), expected_digest(good_files[1]));
+  std::vector<std::string> calls;  // "fsync", "renameat", ... in order, from every process
+  const Bytes text = read_file(log);
+  std::istringstream lines(std::string(text.begin(), text.end()));
+  for (std::string line, pid, call; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    if (fields >> pid >> call) calls.push_back(call.substr(0, call.find('(')));
+  }
+  const auto rename = std::find_if(calls.begin(), calls.end(), [](const std::string& call) {
+    return call.starts_with("rename");
+  });
+  if (calls.empty()) return;
+  ASSERT_NE(rename, calls.end());
+  EXPECT_NE(std::find(calls.begin(), rename, "fsync"), rename) << "no flush before the rename";
+  EXPECT_NE(std::find(rename, calls.end(), "fsync"), calls.end()) << "no flush after the rename";
 }
 
 }  // namespace

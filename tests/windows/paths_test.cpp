@@ -1,6 +1,8 @@
 // BMPSepia through the Windows DLL with file names outside the ANSI code page: Chinese, Greek,
 // emoji (surrogate pairs). Each must open, convert and be written under exactly its name, and
-// fail as cleanly as an ASCII name would. Run with the corpus folder as the first argument.
+// fail as cleanly as an ASCII name would. Device names are refused as outputs, and the
+// platform's own temporary file (its routines are built into this program) is shared with no
+// one. Run with the corpus folder as the first argument.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "bmpsepia.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -209,6 +212,11 @@ TEST(WindowsPaths, ForwardSlashesAndRelativeNamesWork) {
   SetCurrentDirectoryW(saved);
   EXPECT_EQ(c.result, BMPSEPIA_CONVERTED) << c.messages;
   EXPECT_TRUE(read_file(folder + L"\\相对.bmp") == want);
+
+  // The prefix of long paths holds the one question mark a path may have.
+  EXPECT_EQ(convert(slashed + L"/输入.jpg", L"\\\\?\\" + folder + L"\\长.bmp").result,
+            BMPSEPIA_CONVERTED);
+  EXPECT_TRUE(read_file(folder + L"\\长.bmp") == want);
 }
 
 TEST(WindowsPaths, ReplacingAnExistingOutputLeavesOnlyTheNewFile) {
@@ -267,6 +275,68 @@ TEST(WindowsPaths, FailuresReportOnceAndLeaveOutputsAsTheyWere) {
   }
   EXPECT_TRUE(read_file(read_only) == "keep me") << "the read-only file was changed";
   EXPECT_TRUE(list_dir(folder).empty());
+}
+
+// Device names, and wildcards, which are in no file name and would make a look a search.
+TEST(WindowsPaths, DeviceNamesAreRefusedAsOutputs) {
+  const TempDir dir;
+  const std::wstring good = dir.path(L"good.jpg");
+  ASSERT_TRUE(CopyFileW(sample_jpeg().c_str(), good.c_str(), FALSE));
+  const std::wstring names[] = {L"NUL",
+                                L"nul.bmp",
+                                L"CON",
+                                L"con .bmp",
+                                L"COM1.bmp",
+                                L"lpt9",
+                                L"AUX.x.bmp",
+                                L"CONOUT$",
+                                L"COM\u00B9.bmp",
+                                L"\\\\.\\NUL",
+                                dir.path(L"PRN.bmp"),
+                                dir.path(L"设备\\..\\nul"),
+                                dir.path(L"*.jpg"),
+                                dir.path(L"goo?.jpg")};
+  const std::set<std::wstring> before = list_dir(dir.root());
+  for (const std::wstring& name : names) {
+    SCOPED_TRACE(utf8(name));
+    const Conversion run = convert(good, name);
+    EXPECT_EQ(run.result, BMPSEPIA_FAILED);
+    EXPECT_EQ(run.messages, "Error opening the output file.\n");
+    EXPECT_TRUE(list_dir(dir.root()) == before) << describe(list_dir(dir.root()));
+  }
+}
+
+bool is_temp_name(const std::wstring& path) {
+  const std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
+  return name.size() == 30 && name.starts_with(L".bmpsepia-") && name.ends_with(L".tmp") &&
+         name.find_first_not_of(L"0123456789abcdef", 10) == 26;
+}
+
+TEST(WindowsPaths, TheTemporaryFileIsSharedWithNoOneAndRandomlyNamed) {
+  const TempDir dir;
+  const std::string out = utf8(dir.path(L"输出.bmp"));
+  PendingFile first;
+  PendingFile second;
+  ASSERT_TRUE(platform_begin_replace(out.c_str(), &first));
+  ASSERT_TRUE(platform_begin_replace(out.c_str(), &second));
+  EXPECT_TRUE(is_temp_name(first.temp_path)) << utf8(first.temp_path);
+  EXPECT_TRUE(is_temp_name(second.temp_path)) << utf8(second.temp_path);
+  EXPECT_NE(std::wstring(first.temp_path), std::wstring(second.temp_path));
+  EXPECT_TRUE(platform_write("sepia", 5, first.stream));
+  for (const DWORD access : {DWORD{GENERIC_READ}, DWORD{GENERIC_WRITE}, DWORD{DELETE}}) {
+    SCOPED_TRACE(access);
+    const HANDLE other =
+        CreateFileW(first.temp_path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(other, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+  }
+  EXPECT_TRUE(platform_commit_replace(&first));
+  platform_abort_replace(&second);
+  EXPECT_TRUE(read_file(dir.path(L"输出.bmp")) == "sepia");
+  EXPECT_TRUE(list_dir(dir.root()) == std::set<std::wstring>{L"输出.bmp"})
+      << describe(list_dir(dir.root()));
 }
 
 }  // namespace
