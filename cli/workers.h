@@ -1,6 +1,6 @@
 #pragma once
-// Runs conversions in worker processes. The decoder keeps one static state record per
-// process, so parallel conversions need processes, never threads.
+// Runs conversions in worker processes: a worker that dies (out of memory, a signal) costs only
+// the file it was converting, and a second Ctrl-C can stop them all at once.
 
 #include <cstddef>
 #include <cstdint>

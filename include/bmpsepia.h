@@ -30,8 +30,8 @@ extern "C" {
 
 /* Converts the JPEG file at jpeg_path into a sepia BMP file at bmp_path. Both paths are
  * null-terminated UTF-16 strings. Returns 999 when the BMP file was written, 1 when anything
- * failed; a failure also prints one line on the standard error stream. Not re-entrant: calls
- * must not overlap. */
+ * failed; a failure also prints one line on the standard error stream. Any number of threads
+ * may call it at once. */
 BMPSEPIA_API int BMPSepia(const bmpsepia_char* jpeg_path, const bmpsepia_char* bmp_path);
 
 #ifdef __cplusplus
