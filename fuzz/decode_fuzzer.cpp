@@ -51,7 +51,7 @@ void check_picture(DecoderState& d, const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) { return 0; }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size > INT32_MAX) return 0;
+  if (size > INT32_MAX || too_large_to_fuzz(std::vector<uint8_t>(data, data + size))) return 0;
   const int32_t blocks_before = platform_live_allocations();
   DecoderState* d = new_decoder();
   if (d == nullptr) fault("no memory for a record");
