@@ -196,10 +196,6 @@ void idct_rows(int32_t* coefficients);
 // The column pass of all eight columns of `coefficients`, with the same results.
 void idct_columns(const int32_t* coefficients, uint8_t* dest, int32_t stride);
 
-// The inverse DCT of a block whose rows outside `rows_used` (bit r for row r) hold only zeros,
-// into the 8x8 samples at `dest`; leaves the coefficients all zero for the next block.
-void transform_block(int32_t* coefficients, uint32_t rows_used, uint8_t* dest, int32_t stride);
-
 // The sample of a column whose row-pass results are c0 and seven zeros. (c0 + 32) wraps as the
 // column pass's arithmetic does.
 inline uint8_t column_shortcut_value(int32_t c0) {

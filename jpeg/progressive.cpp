@@ -9,6 +9,7 @@
 #include "jpeg/bit_reader.h"
 #include "jpeg/decoder.h"
 #include "jpeg/scan.h"
+#include "jpeg/transform.h"
 #include "platform/platform.h"
 
 namespace {
@@ -253,11 +254,15 @@ void fill_strip(DecoderState& d, int32_t row) {
       const int16_t* block = block_of(c, 0, row * c.v_samp + v);
       uint8_t* dest = c.samples + 8 * v * c.stride;
       for (int32_t bx = 0; bx < c.blocks_across; ++bx, block += 64, dest += 8) {
-        // Dequantised: 16-bit values times 16-bit quantisers stay within 32 bits.
+        // Dequantised row by row; `coefficients` is all zero between blocks, so rows of
+        // zeros need no writing. 16-bit values times 16-bit quantisers stay within 32 bits.
         uint32_t rows_used = 1;
-        for (int32_t k = 0; k < 64; ++k) {
-          coefficients[k] = block[k] * c.quant[k];
-          if (block[k] != 0) rows_used |= 1u << (k >> 3);
+        for (int32_t first = 0; first < 64; first += 8) {
+          int32_t any = 0;
+          for (int32_t j = first; j < first + 8; ++j) any |= block[j];
+          if (any == 0) continue;
+          for (int32_t j = first; j < first + 8; ++j) coefficients[j] = block[j] * c.quant[j];
+          rows_used |= 1u << (first >> 3);
         }
         transform_block(coefficients, rows_used, dest, c.stride);
       }

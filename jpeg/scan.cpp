@@ -11,6 +11,7 @@
 #include "jpeg/arithmetic.h"
 #include "jpeg/bit_reader.h"
 #include "jpeg/decoder.h"
+#include "jpeg/transform.h"
 #include "platform/platform.h"
 
 const uint8_t zigzag_order[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
@@ -173,21 +174,19 @@ class SequentialArithmetic : public ArithmeticData {
   using ArithmeticData::ArithmeticData;
 
   void block(DecoderState& d, ComponentPlane& c, int32_t bx, int32_t by) {
-    int16_t values[64] = {};
     const int32_t difference = arithmetic_dc_difference(
         reader, stats.dc[c.dc_table], c.dc_context, d.dc_lower[c.dc_table], d.dc_upper[c.dc_table]);
-    arithmetic_ac_first(reader, stats.ac[c.ac_table], d.ac_kx[c.ac_table], 1, 63, 0, values);
-    if (reader.failed) return;
     const uint16_t* quant = d.quant_tables[c.quant_index];
-    c.dc_predictor = wrap_add(c.dc_predictor, difference);
     int32_t* coefficients = d.coefficients;  // all zero on entry
+    const uint32_t rows_used =
+        1 | arithmetic_ac_sequential(reader, stats.ac[c.ac_table], d.ac_kx[c.ac_table], quant,
+                                     coefficients);
+    c.dc_predictor = wrap_add(c.dc_predictor, difference);
     coefficients[0] = wrap_mul(c.dc_predictor, quant[0]);
-    uint32_t rows_used = 1;
-    for (int32_t k = 1; k < 64; ++k) {
-      const int32_t natural = zigzag_order[k];
-      if (values[natural] == 0) continue;
-      coefficients[natural] = values[natural] * quant[k];
-      rows_used |= 1u << (natural >> 3);
+    // After a failure the scan stops; the coefficients are cleared for a later scan anyway.
+    if (reader.failed) {
+      platform_fill(coefficients, sizeof d.coefficients);
+      return;
     }
     transform_block(coefficients, rows_used, c.samples + 8 * (by * c.stride + bx), c.stride);
   }
