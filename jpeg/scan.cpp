@@ -198,7 +198,7 @@ bool prepare_huffman_table(DecoderState& d, int32_t table_class, int32_t slot, S
                            uint32_t& prepared) {
   const uint32_t bit = 1u << (4 * table_class + slot);
   if ((prepared & bit) != 0) return true;
-  if ((d.huffman_defined_mask & bit) == 0 &&
+  if ((static_cast<uint32_t>(d.huffman_defined_mask) & bit) == 0 &&
       (slot > 1 || !install_standard_huffman_table(d, table_class, slot))) {
     if (d.status == status_running) fail(d, Fault::missing_table, d.scan_count);
     return false;
