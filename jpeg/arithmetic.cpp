@@ -199,7 +199,7 @@ inline int32_t decode_magnitude(ArithmeticReader& s, uint8_t* bins, int32_t firs
 }
 
 inline void store(int16_t* block, int32_t k, int32_t value) {
-  block[zigzag_order[k]] = static_cast<int16_t>(static_cast<uint16_t>(value));
+  block[k] = static_cast<int16_t>(static_cast<uint16_t>(value));
 }
 
 inline bool valid_band(int32_t ss, int32_t se, int32_t al) {
@@ -319,7 +319,7 @@ void arithmetic_ac_refine(ArithmeticReader& r, uint8_t* ac_bins, int32_t ss, int
   // scans. No end of block can come before it, as those coefficients still get a bit.
   int32_t eobx = ss;
   for (int32_t k = se; k >= ss; --k) {
-    if (block[zigzag_order[k]] != 0) {
+    if (block[k] != 0) {
       eobx = k + 1;
       break;
     }
@@ -332,7 +332,7 @@ void arithmetic_ac_refine(ArithmeticReader& r, uint8_t* ac_bins, int32_t ss, int
     int32_t bin = 3 * (k - 1);
     if (k >= eobx && decode_bin(s, ac_bins[bin]) != 0) break;  // end of block
     for (;;) {
-      const int32_t coefficient = block[zigzag_order[k]];
+      const int32_t coefficient = block[k];
       if (coefficient != 0) {
         if (decode_bin(s, ac_bins[bin + 2]) != 0) {
           store(block, k, coefficient < 0 ? coefficient - one : coefficient + one);

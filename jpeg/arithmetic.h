@@ -40,9 +40,9 @@ int32_t arithmetic_decode(ArithmeticReader& r, uint8_t& bin);
 // a DC refinement scan).
 int32_t arithmetic_decode_fixed(ArithmeticReader& r);
 
-// `block` below is 64 coefficients in natural (row-major) order, quantised values; zig-zag
-// position k is stored at zigzag_order[k]. Values wrap to 16 bits. Bad data sets `failed`
-// and ends the block; no index ever leaves the block, the band or the bins.
+// `block` below is 64 quantised coefficients in zig-zag order, as the coefficient store keeps
+// them. Values wrap to 16 bits. Bad data sets `failed` and ends the block; no index ever leaves
+// the block, the band or the bins.
 
 // T.81 F.2.4.1: the DC difference. `dc_context` is the component's conditioning state (T.81
 // F.1.4.4.1.2, from the previous difference; 0 at the start of a scan and of each restart

@@ -72,9 +72,9 @@ struct ComponentPlane {
   int32_t blocks_across;
   int32_t blocks_down;
   bool coded;  // a scan has decoded this component
-  // Progressive frames: the coefficient store (owned), 64 quantised values a block in natural
-  // order, blocks row by row; the quantisers of the component's first scan in natural order;
-  // and for each zig-zag position the Al of its last scan, or -1 before its first.
+  // Progressive frames: the coefficient store (owned), 64 quantised values a block in zig-zag
+  // order (the order scans code them in), blocks row by row; the quantisers of the component's
+  // first scan; and for each zig-zag position the Al of its last scan, or -1 before its first.
   int16_t* coefficients;
   uint16_t quant[64];
   int8_t last_al[64];

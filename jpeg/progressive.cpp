@@ -2,7 +2,9 @@
 // bit of them, to the coefficient store; once the frame ends, rendering turns the store into
 // samples one MCU row at a time through the same inverse DCT as sequential frames.
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "common/integer.h"
 #include "jpeg/arithmetic.h"
@@ -12,7 +14,16 @@
 #include "jpeg/transform.h"
 #include "platform/platform.h"
 
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wpsabi"
+#elif defined(__GNUC__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+
 namespace {
+
+typedef int16_t ShortLanes __attribute__((vector_size(16)));
+typedef int8_t ByteLanes __attribute__((vector_size(8)));
 
 enum class Pass { dc_first, dc_refine, ac_first, ac_refine };
 
@@ -35,6 +46,22 @@ inline void refine(int16_t& coefficient, uint32_t bit, int32_t p1) {
   if (bit != 0 && (coefficient & p1) == 0) {
     coefficient = static_cast<int16_t>(coefficient >= 0 ? coefficient + p1 : coefficient - p1);
   }
+}
+
+// Bit k set where block[k] is not zero. Eight lanes at a time are compared in vectors, narrowed
+// to bytes of 0 or 1 and gathered into eight bits by one multiplication: byte i of the product's
+// top byte is lane i, as no two lanes' bits meet below it.
+inline uint64_t nonzero_mask(const int16_t* block) {
+  uint64_t mask = 0;
+  for (int32_t first = 0; first < 64; first += 8) {
+    ShortLanes values;
+    memcpy(&values, block + first, sizeof values);
+    const ByteLanes nonzero = __builtin_convertvector(values != 0, ByteLanes);
+    uint64_t lanes;
+    memcpy(&lanes, &nonzero, sizeof lanes);
+    mask |= ((lanes & 0x0101010101010101u) * 0x0102040810204080u) >> 56 << first;
+  }
+  return mask;
 }
 
 inline uint32_t read_bits(BitReader& r, int32_t n) {
@@ -108,7 +135,7 @@ class ProgressiveHuffman {
           reader_fail(r, Fault::bad_coefficients);
           return;
         }
-        block[zigzag_order[k++]] = shifted(v.value, al_);
+        block[k++] = shifted(v.value, al_);
       } else if (run == 15) {
         k += 16;
       } else {
@@ -144,7 +171,7 @@ class ProgressiveHuffman {
           break;
         }
         for (; k <= se_; ++k) {
-          int16_t& coefficient = block[zigzag_order[k]];
+          int16_t& coefficient = block[k];
           if (coefficient != 0) {
             refine(coefficient, read_bits(r, 1), p1);
           } else if (zeros-- == 0) {
@@ -156,14 +183,16 @@ class ProgressiveHuffman {
             reader_fail(r, Fault::bad_coefficients);
             return;
           }
-          block[zigzag_order[k]] = static_cast<int16_t>(value);
+          block[k] = static_cast<int16_t>(value);
         }
       }
     }
     if (eob_run_ > 0) {
-      for (; k <= se_; ++k) {
-        int16_t& coefficient = block[zigzag_order[k]];
-        if (coefficient != 0) refine(coefficient, read_bits(r, 1), p1);
+      // Only the coefficients with a value get a bit: walk them alone.
+      uint64_t remaining = nonzero_mask(block) >> k << k;
+      if (se_ < 63) remaining &= ~(~uint64_t{0} << (se_ + 1));
+      for (; remaining != 0; remaining &= remaining - 1) {
+        refine(block[std::countr_zero(remaining)], read_bits(r, 1), p1);
       }
       --eob_run_;
     }
@@ -254,15 +283,15 @@ void fill_strip(DecoderState& d, int32_t row) {
       const int16_t* block = block_of(c, 0, row * c.v_samp + v);
       uint8_t* dest = c.samples + 8 * v * c.stride;
       for (int32_t bx = 0; bx < c.blocks_across; ++bx, block += 64, dest += 8) {
-        // Dequantised row by row; `coefficients` is all zero between blocks, so rows of
-        // zeros need no writing. 16-bit values times 16-bit quantisers stay within 32 bits.
+        // Dequantised into natural order; `coefficients` is all zero between blocks, so only
+        // the values there are need writing. 16-bit values times 16-bit quantisers stay
+        // within 32 bits.
         uint32_t rows_used = 1;
-        for (int32_t first = 0; first < 64; first += 8) {
-          int32_t any = 0;
-          for (int32_t j = first; j < first + 8; ++j) any |= block[j];
-          if (any == 0) continue;
-          for (int32_t j = first; j < first + 8; ++j) coefficients[j] = block[j] * c.quant[j];
-          rows_used |= 1u << (first >> 3);
+        for (uint64_t values = nonzero_mask(block); values != 0; values &= values - 1) {
+          const int32_t k = std::countr_zero(values);
+          const int32_t natural = zigzag_order[k];
+          coefficients[natural] = block[k] * c.quant[k];
+          rows_used |= 1u << (natural >> 3);
         }
         transform_block(coefficients, rows_used, dest, c.stride);
       }

@@ -88,7 +88,7 @@ bool check_progressive_scan(DecoderState& d, const ScanHeader& scan) {
     ComponentPlane& c = *scan.components[i];
     // Dequantised, at the end, with the tables in force at the component's first scan.
     if (!c.coded) {
-      for (int32_t k = 0; k < 64; ++k) c.quant[zigzag_order[k]] = d.quant_tables[c.quant_index][k];
+      for (int32_t k = 0; k < 64; ++k) c.quant[k] = d.quant_tables[c.quant_index][k];
       c.coded = true;
     }
     for (int32_t k = scan.ss; k <= scan.se; ++k) c.last_al[k] = static_cast<int8_t>(scan.al);
