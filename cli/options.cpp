@@ -77,7 +77,7 @@ class Parser {
     }
     if (name == "--jobs") return take_value(name, attached, has_value, &value) && set_jobs(value);
     if (has_value && (name == "--recursive" || name == "--quiet" || name == "--sync" ||
-                      name == "--help" || name == "--version")) {
+                      name == "--auto-orient" || name == "--help" || name == "--version")) {
       return fail("option '" + std::string(name) + "' takes no value");
     }
     if (name == "--recursive") {
@@ -86,6 +86,8 @@ class Parser {
       parsed.options.quiet = true;
     } else if (name == "--sync") {
       parsed.options.sync = true;
+    } else if (name == "--auto-orient") {
+      parsed.options.auto_orient = true;
     } else if (name == "--help") {
       help = true;
     } else if (name == "--version") {
