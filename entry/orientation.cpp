@@ -42,10 +42,11 @@ int32_t tiff_orientation(const uint8_t* tiff, int32_t size) {
   if (!ordered || r.u16(2) != 42) return 1;
   const int64_t ifd = r.u32(4);
   if (!r.holds(ifd, 2)) return 1;
+  // An IFD that claims more entries than the segment holds is damaged as a whole.
   const int64_t entries = r.u16(ifd);
+  if (!r.holds(ifd + 2, entries * ifd_entry_bytes)) return 1;
   for (int64_t i = 0; i < entries; ++i) {
     const int64_t entry = ifd + 2 + i * ifd_entry_bytes;
-    if (!r.holds(entry, ifd_entry_bytes)) return 1;
     if (r.u16(entry) != tag_orientation) continue;
     // A SHORT of count 1 sits in the first two bytes of the value field.
     if (r.u16(entry + 2) != type_short || r.u32(entry + 4) != 1) return 1;
