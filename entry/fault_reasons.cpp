@@ -83,8 +83,8 @@ struct TextOut {
 }  // namespace
 
 void describe_fault(Fault fault, int32_t detail, char* out, size_t capacity) {
+  out[0] = '\0';
   TextOut text{out, capacity};
-  text.put("");
   if (fault == Fault::none) return;
   const FaultReason* reason = &unknown_reason;
   for (const FaultReason& row : fault_reasons) {
