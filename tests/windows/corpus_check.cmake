@@ -1,10 +1,10 @@
 # Converts every file of the corpus with the host program (under EMULATOR) in one run, then
 # checks each result, the SHA-256 of each BMP written, and that each failure printed one line
-# on the error stream. Paths go to wine as drive Z:, which maps the root of the file system.
+# on the error stream, by the corpus table of tests/corpus_table.cmake (TABLE). Paths go to wine
+# as drive Z:, which maps the root of the file system.
 file(REMOVE_RECURSE ${WORK})
-file(MAKE_DIRECTORY ${WORK})
-file(STRINGS ${CORPUS}/expected.tsv rows)
-list(POP_FRONT rows)  # column names
+file(MAKE_DIRECTORY ${WORK} ${WORK}/wide)
+file(STRINGS ${TABLE} rows)
 set(arguments)
 set(names)
 foreach(row IN LISTS rows)
@@ -31,7 +31,7 @@ foreach(line IN LISTS printed_lines)
   if(field_count EQUAL 3)
     list(GET fields 0 result)
     list(GET fields 1 input)
-    get_filename_component(input "${input}" NAME)
+    string(REPLACE "Z:${CORPUS}/" "" input "${input}")
     set("result_of_${input}" ${result})
   endif()
 endforeach()
@@ -77,7 +77,7 @@ if(NOT message_count EQUAL expected_messages)
   message(SEND_ERROR "${message_count} error lines, want ${expected_messages}:\n${messages}")
   math(EXPR failures "${failures} + 1")
 endif()
-file(GLOB leftovers ${WORK}/*.tmp ${WORK}/.*.tmp)
+file(GLOB_RECURSE leftovers ${WORK}/*.tmp ${WORK}/.*.tmp)
 if(leftovers)
   message(SEND_ERROR "temporary files left behind: ${leftovers}")
   math(EXPR failures "${failures} + 1")
