@@ -13,6 +13,7 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= decode convert
 FUZZ_SMOKE_RUNS ?= 20000
+BENCH_PHOTOS = $(foreach p,420 422 444 progressive arithmetic cmyk,$(BUILD)/bench/photo_$(p).jpg)
 
 .PHONY: all deps build test test-plain test-asan test-tsan test-cross run bench clean format fuzz \
   fuzz-smoke fuzz-build
@@ -71,14 +72,16 @@ bench: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DBMPSEPIA_BENCH=ON >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 	@mkdir -p $(BUILD)/bench
-	@for s in 420 422 444; do \
+	@for s in 420 422 444 cmyk; do \
 	  [ -f $(BUILD)/bench/photo_$$s.jpg ] || \
 	    $(BUILD)/bench/make_photo ../shared/corpus $(BUILD)/bench/photo_$$s.jpg $$s; \
 	done
-	$(BUILD)/bench/bench $(BUILD)/bench/photo_420.jpg $(BUILD)/bench/photo_422.jpg \
-	  $(BUILD)/bench/photo_444.jpg
-	scripts/bench_process.py $(BUILD) $(BUILD)/bench/photo_420.jpg $(BUILD)/bench/photo_422.jpg \
-	  $(BUILD)/bench/photo_444.jpg
+	@[ -f $(BUILD)/bench/photo_progressive.jpg ] || \
+	  jpegtran -progressive -outfile $(BUILD)/bench/photo_progressive.jpg $(BUILD)/bench/photo_420.jpg
+	@[ -f $(BUILD)/bench/photo_arithmetic.jpg ] || \
+	  jpegtran -arithmetic -outfile $(BUILD)/bench/photo_arithmetic.jpg $(BUILD)/bench/photo_420.jpg
+	$(BUILD)/bench/bench $(BENCH_PHOTOS)
+	scripts/bench_process.py $(BUILD) $(BENCH_PHOTOS)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,7 +1,9 @@
 // Builds a 24-megapixel test photograph from real photographs: crops tiled at full resolution
-// (never enlarged), encoded at quality 90 with the given chroma subsampling.
-//   make_photo CORPUS_DIR OUT.jpg 420|422|444
+// (never enlarged), encoded at quality 90 with the given chroma subsampling, or as CMYK ink
+// values (stored inverted, 255 for no ink, as print workflows store them).
+//   make_photo CORPUS_DIR OUT.jpg 420|422|444|cmyk
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -31,7 +33,7 @@ const Tile tiles[] = {
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    fprintf(stderr, "usage: make_photo CORPUS_DIR OUT.jpg 420|422|444\n");
+    fprintf(stderr, "usage: make_photo CORPUS_DIR OUT.jpg 420|422|444|cmyk\n");
     return 2;
   }
   Bytes canvas(static_cast<size_t>(width) * height * 3);
@@ -51,6 +53,22 @@ int main(int argc, char** argv) {
   EncodeOptions options;
   options.quality = 90;
   const std::string layout = argv[3];
+  if (layout == "cmyk") {
+    // Black takes what the three inks share: its stored value is the brightest channel, and
+    // each colour's stored value what is left of it under that black.
+    Bytes inks(static_cast<size_t>(width) * height * 4);
+    for (size_t i = 0, o = 0; i < canvas.size(); i += 3, o += 4) {
+      const int32_t top = std::max({canvas[i], canvas[i + 1], canvas[i + 2]});
+      for (size_t c = 0; c < 3; ++c) {
+        inks[o + c] = static_cast<uint8_t>(top == 0 ? 255 : canvas[i + c] * 255 / top);
+      }
+      inks[o + 3] = static_cast<uint8_t>(top);
+    }
+    options.components = 4;
+    for (int32_t c = 0; c < 4; ++c) options.h_samp[c] = options.v_samp[c] = 1;
+    write_file(argv[2], encode_jpeg(inks, width, height, options));
+    return 0;
+  }
   options.h_samp[0] = layout == "444" ? 1 : 2;
   options.v_samp[0] = layout == "420" ? 2 : 1;
   write_file(argv[2], encode_jpeg(canvas, width, height, options));

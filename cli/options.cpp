@@ -229,12 +229,13 @@ DESCRIPTION
     picture as stored. A quarter turn holds the whole sepia picture in memory,
     3 bytes a pixel, besides the decoded planes.
 
-    Sequential JPEG files are read: baseline and extended (8-bit), in one scan
-    or several, greyscale, YCbCr, RGB, CMYK and YCCK, any size up to what a BMP
-    can hold (3 bytes a pixel within 2 GiB). Progressive, arithmetic-coded,
-    12-bit, lossless and hierarchical files are reported as "Error decoding
-    jpg". Memory: the decoded planes (1.5 bytes a pixel for 4:2:0 colour, 3 for
-    4:4:4, 4 for CMYK) and the input file.
+    JPEG files are read whether baseline, extended sequential or progressive,
+    Huffman or arithmetic-coded (8-bit samples), in one scan or several,
+    greyscale, YCbCr, RGB, CMYK and YCCK, any size up to what a BMP can hold
+    (3 bytes a pixel within 2 GiB). 12-bit, lossless and hierarchical files
+    are reported as "Error decoding jpg". Memory: the input file and the
+    decoded planes (1.5 bytes a pixel for 4:2:0 colour, 3 for 4:4:4, 4 for
+    CMYK), or for progressive files their coefficients (twice that).
 
 OPTIONS
     -o, --output=FOLDER  write the pictures into FOLDER

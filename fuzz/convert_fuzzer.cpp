@@ -99,6 +99,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> jpeg(data, data + size);
+  if (too_large_to_fuzz(jpeg)) return 0;
   FILE* in = fopen((folder + "/in.jpg").c_str(), "wb");
   if (in == nullptr || fwrite(data, 1, size, in) != size || fclose(in) != 0) {
     fault("cannot write the input file");

@@ -52,7 +52,7 @@ void check_picture(DecoderState& d, const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) { return 0; }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size > INT32_MAX) return 0;
+  if (size > INT32_MAX || too_large_to_fuzz(std::vector<uint8_t>(data, data + size))) return 0;
   const int32_t orientation = read_exif_orientation(data, static_cast<int32_t>(size));
   if (orientation < 1 || orientation > 8) fault("an orientation out of range");
   const int32_t blocks_before = platform_live_allocations();

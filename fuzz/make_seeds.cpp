@@ -1,10 +1,13 @@
 // Writes the generated seed inputs of the fuzz targets into a folder: the sample pictures of
-// every sampling layout, greyscale, restart intervals and tiny size, and a few built around
-// tables that the standard ones never exercise.
+// every sampling layout, greyscale, restart intervals, tiny size, several scans, extended
+// frames and four components, a few built around tables that the standard ones never
+// exercise, and progressive and arithmetic-coded versions of some, made by jpegtran where it
+// is installed.
 
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "support/jpeg_builder.h"
@@ -73,6 +76,23 @@ int main(int argc, char** argv) {
           c->bits.put(1, 1);
         }
       }));
+  // The same coefficients coded progressive and arithmetic, with restart intervals.
+  const char* const recodings[][2] = {
+      {"progressive", "-progressive"},
+      {"progressive_dri1", "-progressive -restart 1B"},
+      {"arithmetic_dri2", "-arithmetic -restart 2B"},
+      {"arithmetic_progressive", "-arithmetic -progressive"},
+  };
+  for (const char* name :
+       {"colour_420_35x21_dri2", "colour_422_33x17", "grey_13x7", "cmyk_16x16", "colour_420_1x1"}) {
+    for (const auto& recoding : recodings) {
+      const std::string in = folder + "/" + name + ".jpg";
+      const std::string out = folder + "/" + name + "_" + recoding[0] + ".jpg";
+      const std::string command = std::string("jpegtran ") + recoding[1] + " -outfile '" + out +
+                                  "' '" + in + "' 2>/dev/null";
+      if (system(command.c_str()) == 0) ++written;
+    }
+  }
   printf("%d seeds written to %s\n", written, folder.c_str());
   return written == 0 ? 1 : 0;
 }

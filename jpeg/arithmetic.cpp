@@ -252,15 +252,15 @@ int32_t arithmetic_dc_difference(ArithmeticReader& r, uint8_t* dc_bins, int32_t&
   return diff;
 }
 
-void arithmetic_ac_first(ArithmeticReader& r, uint8_t* ac_bins, int32_t kx, int32_t ss, int32_t se,
-                         int32_t al, int16_t* block) {
-  if (!valid_band(ss, se, al)) {
-    r.failed = true;
-    return;
-  }
+namespace {
+
+// T.81 Figure F.20, Table F.5: the values of zig-zag positions ss..se (1 <= ss <= se <= 63),
+// each handed to `put(k, value)`. SE = 3 (K - 1) decides the end of block, SE + 1 a zero, and
+// SE + 2 both Sz < 1 and Sz < 2. With K <= 63 the largest of them is 188.
+template <class Put>
+inline void decode_ac_first(ArithmeticReader& r, uint8_t* ac_bins, int32_t kx, int32_t ss,
+                            int32_t se, Put put) {
   ArithmeticReader s = r;
-  // T.81 Figure F.20, Table F.5: SE = 3 (K - 1) decides the end of block, SE + 1 a zero, and
-  // SE + 2 both Sz < 1 and Sz < 2. With K <= 63 the largest of them is 188.
   for (int32_t k = ss; k <= se; ++k) {
     int32_t bin = 3 * (k - 1);
     if (decode_bin(s, ac_bins[bin]) != 0) break;  // end of block
@@ -279,10 +279,34 @@ void arithmetic_ac_first(ArithmeticReader& r, uint8_t* ac_bins, int32_t kx, int3
       s.failed = true;
       break;
     }
-    const int32_t value = sign != 0 ? -magnitude : magnitude;
-    store(block, k, static_cast<int32_t>(static_cast<uint32_t>(value) << al));
+    put(k, sign != 0 ? -magnitude : magnitude);
   }
   r = s;
+}
+
+}  // namespace
+
+void arithmetic_ac_first(ArithmeticReader& r, uint8_t* ac_bins, int32_t kx, int32_t ss, int32_t se,
+                         int32_t al, int16_t* block) {
+  if (!valid_band(ss, se, al)) {
+    r.failed = true;
+    return;
+  }
+  decode_ac_first(r, ac_bins, kx, ss, se, [block, al](int32_t k, int32_t value) {
+    store(block, k, static_cast<int32_t>(static_cast<uint32_t>(value) << al));
+  });
+}
+
+uint32_t arithmetic_ac_sequential(ArithmeticReader& r, uint8_t* ac_bins, int32_t kx,
+                                  const uint16_t* quant, int32_t* coefficients) {
+  uint32_t rows_used = 0;
+  decode_ac_first(r, ac_bins, kx, 1, 63, [&](int32_t k, int32_t value) {
+    const int32_t natural = zigzag_order[k];
+    // |value| < 2^15 and 16-bit quantisers: the product stays within 32 bits.
+    coefficients[natural] = value * quant[k];
+    rows_used |= 1u << (natural >> 3);
+  });
+  return rows_used;
 }
 
 void arithmetic_ac_refine(ArithmeticReader& r, uint8_t* ac_bins, int32_t ss, int32_t se, int32_t al,

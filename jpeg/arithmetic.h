@@ -57,6 +57,12 @@ int32_t arithmetic_dc_difference(ArithmeticReader& r, uint8_t* dc_bins, int32_t&
 void arithmetic_ac_first(ArithmeticReader& r, uint8_t* ac_bins, int32_t kx, int32_t ss, int32_t se,
                          int32_t al, int16_t* block);
 
+// T.81 F.2.4.2: a sequential block's AC coefficients (zig-zag positions 1..63), each multiplied
+// by its quantiser (`quant` in zig-zag order) into `coefficients` (natural order, zero where no
+// value comes). Returns the rows that got a value (bit r for row r).
+uint32_t arithmetic_ac_sequential(ArithmeticReader& r, uint8_t* ac_bins, int32_t kx,
+                                  const uint16_t* quant, int32_t* coefficients);
+
 // T.81 G.1.3.3: one more bit, at position al, of the coefficients at ss..se: a correction bit
 // for those already nonzero, and new coefficients of +-(1 << al).
 void arithmetic_ac_refine(ArithmeticReader& r, uint8_t* ac_bins, int32_t ss, int32_t se, int32_t al,

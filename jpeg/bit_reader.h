@@ -27,8 +27,9 @@ struct BitReader {
   Fault why;  // the first failure's kind
 };
 
+// A failure ends the scan after the block in which it happens.
 inline void reader_fail(BitReader& r, Fault why) {
-  if (!r.failed) r.why = why;
+  r.why = why;
   r.failed = true;
 }
 

@@ -23,12 +23,11 @@ enum class Fault : uint8_t {
   precision,        // detail: the sample precision
   lossless,         //
   hierarchical,     //
-  progressive,      //
-  arithmetic,       //
   dnl,              // the number of lines given after the scan
   component_count,  // detail: the count
   sampling_factor,  // detail: the factor
   too_large,        // more than the buffers or a BMP can hold
+  too_many_scans,   // a progressive script beyond 1000 scans, or 100 visits of each block
   // Damaged.
   not_jpeg,              // no start-of-image marker
   truncated,             // the input ends where a segment or marker should be
@@ -39,9 +38,12 @@ enum class Fault : uint8_t {
   second_frame,          //
   too_little_data,       // fewer bytes than the frame's blocks need
   bad_scan,              // detail: the scan; a scan header that does not fit the frame
+  bad_progression,       // detail: the scan; bands or bits out of a progressive script's order
   missing_table,         // detail: the scan; a Huffman table no segment defined
   bad_code,              // detail: the scan; no Huffman code begins with these bits
-  bad_coefficients,      // detail: the scan; codes that run past the end of a block
+  bad_coefficients,      // detail: the scan; codes that run past the end of a block or band
+  bad_arithmetic_data,   // detail: the scan; decisions that make no block
+  data_cut_short,        // detail: the scan; arithmetic-coded data with no marker after it
   restart_out_of_order,  // detail: the scan
   bad_marker_in_data,    // detail: the scan; 0xFF as the last byte of entropy-coded data
   not_a_marker,          // bytes where a marker should follow a scan
@@ -70,6 +72,13 @@ struct ComponentPlane {
   int32_t blocks_across;
   int32_t blocks_down;
   bool coded;  // a scan has decoded this component
+  // Progressive frames: the coefficient store (owned), 64 quantised values a block in natural
+  // order, blocks row by row; the quantisers of the component's first scan in natural order;
+  // and for each zig-zag position the Al of its last scan, or -1 before its first.
+  int16_t* coefficients;
+  uint16_t quant[64];
+  int8_t last_al[64];
+  int32_t dc_context;  // arithmetic coding: the class of the last DC difference
 };
 
 // What the samples of a picture stand for, decided once per picture.
@@ -113,8 +122,17 @@ struct DecoderState {
   alignas(32) int32_t coefficients[64];
   int32_t restart_interval;
   bool frame_seen;
+  bool progressive;  // coefficients are gathered in the store, scan by scan, until the end
+  bool arithmetic;   // arithmetic coding rather than Huffman
+  // Arithmetic conditioning by table slot (DAC): DC's L and U, AC's Kx.
+  uint8_t dc_lower[table_slots];
+  uint8_t dc_upper[table_slots];
+  uint8_t ac_kx[table_slots];
   int32_t scan_count;
+  int64_t blocks_visited;  // by the scans so far: work that a progressive script may not pass
+  int64_t visit_limit;
   int32_t components_coded;
+  int32_t strip_row;  // progressive frames: the MCU row the planes hold, or -1
   // Segments before the first scan that say how to read the picture's components.
   bool jfif_seen;
   bool adobe_seen;
@@ -159,8 +177,13 @@ bool build_huffman_table(DecoderState& d, int32_t table_class, int32_t slot,
                          const uint8_t counts[16], const uint8_t* symbols);
 bool install_standard_huffman_table(DecoderState& d, int32_t table_class, int32_t slot);
 
+void parse_arithmetic_conditioning(DecoderState& d);
+
 // Scan.
 void decode_scan(DecoderState& d);
+// Turns MCU row `row` of a progressive frame's coefficient store into samples in the planes,
+// which then hold that row alone.
+void fill_strip(DecoderState& d, int32_t row);
 void decode_block(DecoderState& d, ComponentPlane* component, uint8_t* dest);
 extern const uint8_t zigzag_order[64];
 
@@ -172,10 +195,6 @@ void idct_column(const int32_t* column, uint8_t* dest, int32_t stride);
 void idct_rows(int32_t* coefficients);
 // The column pass of all eight columns of `coefficients`, with the same results.
 void idct_columns(const int32_t* coefficients, uint8_t* dest, int32_t stride);
-
-// The inverse DCT of a block whose rows outside `rows_used` (bit r for row r) hold only zeros,
-// into the 8x8 samples at `dest`; leaves the coefficients all zero for the next block.
-void transform_block(int32_t* coefficients, uint32_t rows_used, uint8_t* dest, int32_t stride);
 
 // The sample of a column whose row-pass results are c0 and seven zeros. (c0 + 32) wraps as the
 // column pass's arithmetic does.

@@ -10,9 +10,7 @@
 #include <cstring>
 
 #include "common/integer.h"
-#include "common/vector_units.h"
 #include "jpeg/decoder.h"
-#include "platform/platform.h"
 
 // The vector helpers are always inlined, so no vector crosses a call and the ABI note on
 // passing them does not apply.
@@ -231,53 +229,4 @@ void idct_rows(int32_t* coefficients) {
   for (int32_t k = 0; k < 8; ++k) out[k] = shortcut != 0 ? flat : shr(out[k], 8);
   transpose(out);
   store_rows(coefficients, out);
-}
-
-namespace {
-
-// Fills the 8x8 block at `dest` with one value.
-void fill_block(uint8_t* dest, int32_t stride, uint8_t value) {
-  for (int32_t y = 0; y < 8; ++y, dest += stride) memset(dest, value, 8);
-}
-
-// Leaves a block's coefficients all zero again, clearing only the rows it used.
-void clear_rows(int32_t* coefficients, uint32_t rows_used) {
-  for (int32_t row = 0; row < 8; ++row) {
-    if ((rows_used >> row & 1) != 0) platform_fill(coefficients + 8 * row, 8 * sizeof(int32_t));
-  }
-}
-
-}  // namespace
-
-void transform_block(int32_t* coefficients, uint32_t rows_used, uint8_t* dest, int32_t stride) {
-  if (rows_used == 1) {
-    // Row 0 alone: every other row pass sees zeros and gives zeros, so every column pass takes
-    // its shortcut on the first row's value. With the DC alone that is one value.
-    idct_row(coefficients);
-    bool flat = true;
-    for (int32_t j = 1; j < 8; ++j) flat = flat && coefficients[j] == coefficients[0];
-    if (flat) {
-      fill_block(dest, stride, column_shortcut_value(coefficients[0]));
-    } else {
-      uint8_t row[8];
-      for (int32_t j = 0; j < 8; ++j) row[j] = column_shortcut_value(coefficients[j]);
-      for (int32_t y = 0; y < 8; ++y) memcpy(dest + y * stride, row, 8);
-    }
-    clear_rows(coefficients, rows_used);
-    return;
-  }
-  if constexpr (vector_units) {
-    // With two rows or more in use, all eight row passes at once cost less than two alone.
-    idct_rows(coefficients);
-    idct_columns(coefficients, dest, stride);
-  } else {
-    // Rows that hold only zeros would come out as zeros.
-    for (int32_t row = 0; row < 8; ++row) {
-      if ((rows_used >> row & 1) != 0) idct_row(coefficients + 8 * row);
-    }
-    for (int32_t column = 0; column < 8; ++column) {
-      idct_column(coefficients + column, dest + column, stride);
-    }
-  }
-  clear_rows(coefficients, rows_used);
 }

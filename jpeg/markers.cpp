@@ -7,6 +7,7 @@
 
 #include "common/byte_order.h"
 #include "jpeg/decoder.h"
+#include "jpeg/scan.h"
 #include "platform/platform.h"
 #include "render/render.h"
 
@@ -36,30 +37,73 @@ bool read_frame_type(DecoderState& d, uint8_t code) {
   switch (code) {
     case 0xC0:  // baseline
     case 0xC1:  // extended sequential, Huffman
+    case 0xC2:  // progressive, Huffman
+    case 0xC9:  // extended sequential, arithmetic
+    case 0xCA:  // progressive, arithmetic
+      d.progressive = (code & 3) == 2;
+      d.arithmetic = code > 0xC8;
       return true;
-    case 0xC2:
-      fail(d, Fault::progressive);
-      return false;
     case 0xC3:
     case 0xC7:
     case 0xCB:
     case 0xCF:
       fail(d, Fault::lossless);
       return false;
-    case 0xC5:
-    case 0xC6:
-    case 0xCD:
-    case 0xCE:
+    default:  // 0xC5, 0xC6, 0xCD, 0xCE
       fail(d, Fault::hierarchical);
-      return false;
-    default:  // 0xC9, 0xCA: arithmetic coding
-      fail(d, Fault::arithmetic);
       return false;
   }
 }
 
 bool is_frame_marker(uint8_t code) {
   return (code & 0xF0) == 0xC0 && code != 0xC4 && code != 0xC8 && code != 0xCC;
+}
+
+constexpr int32_t max_scans = 1000;
+// Clean scripts visit each block at most 64 times: a first scan and refinements of each band.
+constexpr int32_t max_visits_per_block = 100;
+
+// The blocks that the scan whose header (after its length) is `header` would visit.
+int64_t visits_of_scan(DecoderState& d, const uint8_t* header, int32_t bytes) {
+  ScanHeader scan{};
+  const int32_t count = bytes >= 1 ? header[0] : 0;
+  if (count < 1 || count > max_components || bytes < 1 + 2 * count) return 0;
+  for (int32_t i = 0; i < count; ++i) {
+    for (int32_t j = 0; j < d.component_count; ++j) {
+      if (d.components[j].id == header[1 + 2 * i]) scan.components[scan.count] = &d.components[j];
+    }
+    if (scan.components[scan.count] != nullptr) ++scan.count;
+  }
+  return scan.count == 0 ? 0 : scan_blocks(d, scan);
+}
+
+// A progressive frame's scans are counted before any is decoded, so that a script of thousands
+// of scans, or one that would visit every block more than 100 times, is refused at once rather
+// than after the work. The walk stops at the end of the image or at anything it cannot read
+// past; the scans are counted again as they are decoded.
+void check_scan_script(DecoderState& d) {
+  const uint8_t* p = d.cursor;
+  const uint8_t* end = d.input_end;
+  int32_t scans = 0;
+  int64_t visits = 0;
+  while (end - p >= 4 && p[0] == 0xFF) {
+    const uint8_t code = p[1];
+    if (code == 0xFF || (code & 0xF8) == 0xD0) {  // a fill byte, a stray restart marker
+      p += code == 0xFF ? 1 : 2;
+      continue;
+    }
+    if (code == 0xD9) break;
+    const int32_t length = p[2] << 8 | p[3];
+    if (length < 2 || end - p - 2 < length) break;
+    p += 2 + length;
+    if (code != 0xDA) continue;
+    ++scans;
+    visits += visits_of_scan(d, p - length + 2, length - 2);
+    // Past the scan's data and its restart markers.
+    while ((p = next_marker(p, end)) != nullptr && (p[1] & 0xF8) == 0xD0) p += 2;
+    if (p == nullptr) break;
+  }
+  if (scans > max_scans || visits > d.visit_limit) fail(d, Fault::too_many_scans);
 }
 
 }  // namespace
@@ -73,6 +117,10 @@ int32_t decode_jpeg(DecoderState& d, const uint8_t* data, int32_t size) {
     return status_failed;
   }
   skip_bytes(d, 2);
+  for (int32_t slot = 0; slot < table_slots; ++slot) {
+    d.dc_upper[slot] = 1;  // arithmetic conditioning where no segment sets it
+    d.ac_kx[slot] = 5;
+  }
   while (d.status == status_running) {
     const uint8_t code = read_marker(d);
     if (d.status != status_running) break;
@@ -86,6 +134,8 @@ int32_t decode_jpeg(DecoderState& d, const uint8_t* data, int32_t size) {
       parse_quant_tables(d);
     } else if (code == 0xDD) {
       parse_restart_interval(d);
+    } else if (code == 0xCC) {
+      parse_arithmetic_conditioning(d);
     } else if (code >= 0xE0 && code <= 0xEF) {
       parse_app_segment(d, code);
     } else if (code == 0xFE) {
@@ -93,7 +143,12 @@ int32_t decode_jpeg(DecoderState& d, const uint8_t* data, int32_t size) {
     } else if ((code & 0xF8) == 0xD0) {
       // A restart marker with no scan data around it: nothing to restart.
     } else if (code == 0xD9) {
-      fail(d, Fault::early_end_of_image);
+      // A progressive frame is complete at its end; coefficients no scan coded are zero.
+      if (d.progressive && d.scan_count > 0) {
+        d.status = status_scan_done;
+      } else {
+        fail(d, Fault::early_end_of_image);
+      }
     } else if (code == 0xDC) {
       fail(d, Fault::dnl);
     } else if (code == 0xDE || code == 0xDF) {
@@ -177,8 +232,8 @@ void parse_frame_header(DecoderState& d) {
     fail(d, Fault::too_large);
     return;
   }
-  int64_t blocks = 0;
-  int64_t plane_bytes = 0;
+  int64_t blocks = 0;          // of the components' own areas
+  int64_t covered_blocks = 0;  // of the areas whole MCUs cover
   for (int32_t i = 0; i < count; ++i) {
     ComponentPlane& c = d.components[i];
     c.plane_width = (c.h_samp * d.width + h_max - 1) / h_max;
@@ -187,31 +242,55 @@ void parse_frame_header(DecoderState& d) {
     c.blocks_down = c.v_samp * d.mcus_down;
     c.stride = 8 * c.blocks_across;
     blocks += int64_t{(c.plane_width + 7) / 8} * ((c.plane_height + 7) / 8);
-    plane_bytes += int64_t{c.stride} * 8 * c.blocks_down;
+    covered_blocks += int64_t{c.blocks_across} * c.blocks_down;
   }
-  // All buffers of a picture together, the input included, stay within 2 GiB.
-  if (plane_bytes + (d.input_end - d.cursor) > INT32_MAX) {
+  // Sequential frames decode into whole planes; progressive ones gather 16-bit coefficients
+  // and render from planes of one MCU row. All buffers of a picture together, the input
+  // included, stay within 2 GiB.
+  int64_t buffer_bytes = d.input_end - d.cursor;
+  for (int32_t i = 0; i < count; ++i) {
+    const ComponentPlane& c = d.components[i];
+    const int64_t rows = d.progressive ? 8 * c.v_samp : 8 * int64_t{c.blocks_down};
+    buffer_bytes += c.stride * rows;
+    if (d.progressive) buffer_bytes += int64_t{c.blocks_across} * c.blocks_down * 64 * 2;
+  }
+  if (buffer_bytes > INT32_MAX) {
     fail(d, Fault::too_large);
     return;
   }
-  // Every block takes at least two bits of scan data (a one-bit DC code and a one-bit end of
-  // block), so a frame of more than four blocks per input byte left could only be decoded from
-  // the 1-bits that stand in past the end. Refusing it before anything is allocated keeps the
-  // memory and time of a decode in proportion to the input, not to the size its header claims.
-  if (blocks > int64_t{d.bytes_left} * 4) {
+  // A Huffman-coded block takes at least two bits in a sequential scan (a one-bit DC code and a
+  // one-bit end of block), and at least one in a progressive frame's first DC scan. A frame of
+  // more blocks than the input left could code could only be decoded from the 1-bits that stand
+  // in past the end: refusing it before anything is allocated keeps the memory and time of a
+  // decode in proportion to the input, not to the size its header claims. Arithmetic coding
+  // can code a block in less than a bit, so only the 2 GiB bound holds it.
+  const int64_t bits_per_block = d.arithmetic ? 0 : d.progressive ? 1 : 2;
+  if (blocks * bits_per_block > int64_t{d.bytes_left} * 8) {
     fail(d, Fault::too_little_data);
     return;
   }
   for (int32_t i = 0; i < count; ++i) {
     ComponentPlane& c = d.components[i];
-    const int64_t bytes = int64_t{c.stride} * 8 * c.blocks_down;
-    c.samples = static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(bytes)));
+    const int64_t rows = d.progressive ? 8 * c.v_samp : 8 * int64_t{c.blocks_down};
+    c.samples = static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(c.stride * rows)));
     if (c.samples == nullptr) {
       fail(d, Fault::out_of_memory);
       return;
     }
+    if (!d.progressive) continue;
+    const auto store_bytes = static_cast<size_t>(int64_t{c.blocks_across} * c.blocks_down * 128);
+    c.coefficients = static_cast<int16_t*>(platform_allocate(store_bytes));
+    if (c.coefficients == nullptr) {
+      fail(d, Fault::out_of_memory);
+      return;
+    }
+    platform_fill(c.coefficients, store_bytes);
+    for (int8_t& al : c.last_al) al = -1;
   }
   skip_bytes(d, d.segment_left);
+  d.strip_row = -1;
+  d.visit_limit = covered_blocks * max_visits_per_block;
+  if (d.progressive) check_scan_script(d);
 }
 
 void parse_restart_interval(DecoderState& d) {

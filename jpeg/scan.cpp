@@ -1,13 +1,17 @@
-// The scan: its header, the tables it needs, the block loops with restart markers, and the
-// decoding of one 8x8 block from Huffman codes to samples in its plane.
+// The scan: its header and the checks of the frame's process, the tables it needs, and the
+// sequential processes: each block decoded straight into its plane, from Huffman codes or
+// arithmetic-coded decisions.
+
+#include "jpeg/scan.h"
 
 #include <cstdint>
 #include <cstring>
 
 #include "common/integer.h"
-#include "common/vector_units.h"
+#include "jpeg/arithmetic.h"
 #include "jpeg/bit_reader.h"
 #include "jpeg/decoder.h"
+#include "jpeg/transform.h"
 #include "platform/platform.h"
 
 const uint8_t zigzag_order[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
@@ -17,18 +21,10 @@ const uint8_t zigzag_order[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25
 
 namespace {
 
-struct ScanHeader {
-  int32_t count;
-  ComponentPlane* components[max_components];  // in the scan header's order
-  int32_t ss;                                  // spectral selection
-  int32_t se;
-  int32_t ah;  // successive approximation
-  int32_t al;
-};
+constexpr int32_t max_scans = 1000;
 
-// Reads the scan header: 1 to 4 of the frame's components, named by id in frame order, none
-// already decoded, with sequential spectral values. False (with `status` failed)
-// otherwise.
+// Reads the scan header: 1 to 4 of the frame's components, named by id in frame order (T.81
+// B.2.3), each once. False (with `status` failed) when it does not fit the frame.
 bool read_scan_header(DecoderState& d, ScanHeader& scan) {
   read_segment_length(d);
   if (d.status != status_running) return false;
@@ -45,12 +41,12 @@ bool read_scan_header(DecoderState& d, ScanHeader& scan) {
   for (int32_t i = 0; i < scan.count; ++i) {
     const uint8_t id = d.cursor[0];
     const uint8_t selectors = d.cursor[1];
-    // Each named once, in the frame's order (T.81 B.2.3), which other decoders hold to too.
+    // In the frame's order, which other decoders hold to too.
     ComponentPlane* c = nullptr;
     for (; next < d.component_count && c == nullptr; ++next) {
       if (d.components[next].id == id) c = &d.components[next];
     }
-    if (c == nullptr || c->coded || (selectors & 0xCC) != 0) return refuse();
+    if (c == nullptr || (selectors & 0xCC) != 0) return refuse();
     c->dc_table = selectors >> 4;
     c->ac_table = selectors & 0x0F;
     scan.components[i] = c;
@@ -61,41 +57,45 @@ bool read_scan_header(DecoderState& d, ScanHeader& scan) {
   scan.ah = d.cursor[2] >> 4;
   scan.al = d.cursor[2] & 0x0F;
   skip_bytes(d, d.segment_left);
-  if (scan.ss != 0 || scan.se != 63 || scan.ah != 0 || scan.al != 0) return refuse();
   return true;
 }
 
-// The Huffman tables of the scan, each with its short-code table.
-struct ScanTables {
-  FastEntry fast[2][table_slots][1 << fast_bits];
-};
+// A sequential frame codes each component once, whole, with spectral values 0, 63 and no
+// successive approximation.
+bool check_sequential_scan(DecoderState& d, const ScanHeader& scan) {
+  bool fits = scan.ss == 0 && scan.se == 63 && scan.ah == 0 && scan.al == 0;
+  for (int32_t i = 0; i < scan.count; ++i) fits = fits && !scan.components[i]->coded;
+  if (!fits) fail(d, Fault::bad_scan, d.scan_count);
+  return fits;
+}
 
-// Makes ready the table of `table_class` in `slot`: a slot no segment defined takes the
-// standard table where there is one. False (with `status` failed) where there is none.
-bool prepare_huffman_table(DecoderState& d, int32_t table_class, int32_t slot, ScanTables& tables,
-                           uint32_t& built) {
-  const uint32_t bit = 1u << (4 * table_class + slot);
-  if ((built & bit) != 0) return true;
-  if ((d.huffman_defined_mask & bit) == 0 &&
-      (slot > 1 || !install_standard_huffman_table(d, table_class, slot))) {
-    fail(d, Fault::missing_table, d.scan_count);
+// T.81 G.1.1.1: a progressive scan codes a band of coefficients, the DC alone (of any of the
+// components) or a band of AC coefficients of one component that has had its first DC scan;
+// each coefficient first whole but its Al low bits, then one bit more a scan.
+bool check_progressive_scan(DecoderState& d, const ScanHeader& scan) {
+  bool fits = scan.ss <= scan.se && scan.se <= 63 && (scan.ss != 0 || scan.se == 0) &&
+              (scan.ss == 0 || scan.count == 1) && scan.al <= 13;
+  for (int32_t i = 0; i < scan.count && fits; ++i) {
+    const ComponentPlane& c = *scan.components[i];
+    fits = scan.ss == 0 || c.last_al[0] >= 0;
+    for (int32_t k = scan.ss; k <= scan.se && fits; ++k) {
+      fits = scan.ah == 0 ? c.last_al[k] < 0 : c.last_al[k] == scan.ah && scan.al == scan.ah - 1;
+    }
+  }
+  if (!fits) {
+    fail(d, Fault::bad_progression, d.scan_count);
     return false;
   }
-  build_fast_table(d.huffman_lookup[table_class][slot], tables.fast[table_class][slot]);
-  built |= bit;
-  return true;
-}
-
-// Between restart intervals the data must carry the next restart marker, byte-aligned; the DC
-// predictions start again after it.
-void read_restart_marker(BitReader& r, const ScanHeader& scan, int32_t index) {
-  consume_bits(r, r.count & 7);  // the rest of a partly read byte
-  need_bits(r, 16);
-  if (peek_bits(r, 16) != (0xFFD0u | static_cast<uint32_t>(index))) {
-    reader_fail(r, Fault::restart_out_of_order);
+  for (int32_t i = 0; i < scan.count; ++i) {
+    ComponentPlane& c = *scan.components[i];
+    // Dequantised, at the end, with the tables in force at the component's first scan.
+    if (!c.coded) {
+      for (int32_t k = 0; k < 64; ++k) c.quant[zigzag_order[k]] = d.quant_tables[c.quant_index][k];
+      c.coded = true;
+    }
+    for (int32_t k = scan.ss; k <= scan.se; ++k) c.last_al[k] = static_cast<int8_t>(scan.al);
   }
-  consume_bits(r, 16);
-  for (int32_t i = 0; i < scan.count; ++i) scan.components[i]->dc_predictor = 0;
+  return true;
 }
 
 // Reads one block's codes into `coefficients`, dequantised, in natural order. Returns the rows
@@ -135,100 +135,153 @@ inline uint32_t read_coefficients(DecoderState& d, BitReader& r, const ScanTable
   return rows_used;
 }
 
-// Decodes one block. The reader is held in locals for the block: plane stores (bytes, which may
-// alias anything) would otherwise send it back to memory after each one.
-void decode_block_from(DecoderState& d, BitReader& reader, const ScanTables& tables,
-                       ComponentPlane* component, uint8_t* dest) {
-  BitReader r = reader;
-  const uint32_t rows_used = read_coefficients(d, r, tables, *component);
-  reader = r;
-  // After a failure the scan stops and the plane's samples no longer matter.
-  if (!r.failed) transform_block(d.coefficients, rows_used, dest, component->stride);
-}
+// A sequential scan of Huffman codes, each block decoded into its plane.
+class SequentialHuffman {
+ public:
+  SequentialHuffman(const DecoderState& d, const ScanTables& tables)
+      : reader_(load_bit_reader(d)), tables_(tables) {}
 
-// Counts MCUs down to each restart marker and reads it.
-struct RestartCounter {
-  int32_t interval;
-  int32_t countdown;
-  int32_t index;
+  bool failed() const { return reader_.failed; }
 
-  // After an MCU that is not the scan's last.
-  void after_mcu(BitReader& r, const ScanHeader& scan) {
-    if (interval == 0 || --countdown != 0) return;
-    read_restart_marker(r, scan, index);
-    countdown = interval;
-    index = (index + 1) & 7;
+  // The reader is held in locals for the block: plane stores (bytes, which may alias anything)
+  // would otherwise send it back to memory after each one.
+  void block(DecoderState& d, ComponentPlane& c, int32_t bx, int32_t by) {
+    BitReader r = reader_;
+    const uint32_t rows_used = read_coefficients(d, r, tables_, c);
+    reader_ = r;
+    // After a failure the scan stops and the plane's samples no longer matter.
+    if (!r.failed) {
+      transform_block(d.coefficients, rows_used, c.samples + 8 * (by * c.stride + bx), c.stride);
+    }
+  }
+
+  void restart(DecoderState&, const ScanHeader& scan, int32_t index) {
+    read_restart_marker(reader_, index);
+    for (int32_t i = 0; i < scan.count; ++i) scan.components[i]->dc_predictor = 0;
+  }
+
+  void finish(DecoderState& d) const { store_bit_reader(d, reader_); }
+
+ private:
+  BitReader reader_;
+  const ScanTables& tables_;
+};
+
+// A sequential scan of arithmetic-coded decisions (T.81 F.2.4), each block decoded into its
+// plane.
+class SequentialArithmetic : public ArithmeticData {
+ public:
+  using ArithmeticData::ArithmeticData;
+
+  void block(DecoderState& d, ComponentPlane& c, int32_t bx, int32_t by) {
+    const int32_t difference = arithmetic_dc_difference(
+        reader, stats.dc[c.dc_table], c.dc_context, d.dc_lower[c.dc_table], d.dc_upper[c.dc_table]);
+    const uint16_t* quant = d.quant_tables[c.quant_index];
+    int32_t* coefficients = d.coefficients;  // all zero on entry
+    const uint32_t rows_used =
+        1 | arithmetic_ac_sequential(reader, stats.ac[c.ac_table], d.ac_kx[c.ac_table], quant,
+                                     coefficients);
+    c.dc_predictor = wrap_add(c.dc_predictor, difference);
+    coefficients[0] = wrap_mul(c.dc_predictor, quant[0]);
+    // After a failure the scan stops; the coefficients are cleared for a later scan anyway.
+    if (reader.failed) {
+      platform_fill(coefficients, sizeof d.coefficients);
+      return;
+    }
+    transform_block(coefficients, rows_used, c.samples + 8 * (by * c.stride + bx), c.stride);
   }
 };
 
-// A scan of one component: one block per MCU, over the blocks of the component's own area.
-void decode_blocks(DecoderState& d, const ScanHeader& scan, const ScanTables& tables,
-                   BitReader& r) {
-  ComponentPlane* c = scan.components[0];
-  const int32_t across = (c->plane_width + 7) / 8;
-  const int32_t down = (c->plane_height + 7) / 8;
-  RestartCounter restart{d.restart_interval, d.restart_interval, 0};
-  for (int32_t by = 0; by < down && !r.failed; ++by) {
-    uint8_t* row = c->samples + 8 * by * c->stride;
-    for (int32_t bx = 0; bx < across && !r.failed; ++bx) {
-      decode_block_from(d, r, tables, c, row + 8 * bx);
-      if (by != down - 1 || bx != across - 1) restart.after_mcu(r, scan);
-    }
-  }
-}
-
-// A scan of several components: MCUs across the frame, each with every block of every scan
-// component, in the scan header's order.
-void decode_mcus(DecoderState& d, const ScanHeader& scan, const ScanTables& tables, BitReader& r) {
-  RestartCounter restart{d.restart_interval, d.restart_interval, 0};
-  for (int32_t my = 0; my < d.mcus_down && !r.failed; ++my) {
-    for (int32_t mx = 0; mx < d.mcus_across && !r.failed; ++mx) {
-      for (int32_t i = 0; i < scan.count && !r.failed; ++i) {
-        ComponentPlane* c = scan.components[i];
-        for (int32_t v = 0; v < c->v_samp && !r.failed; ++v) {
-          uint8_t* row = c->samples + 8 * ((my * c->v_samp + v) * c->stride + mx * c->h_samp);
-          for (int32_t h = 0; h < c->h_samp && !r.failed; ++h) {
-            decode_block_from(d, r, tables, c, row + 8 * h);
-          }
-        }
-      }
-      if (my != d.mcus_down - 1 || mx != d.mcus_across - 1) restart.after_mcu(r, scan);
-    }
-  }
-}
-
 }  // namespace
 
+bool prepare_huffman_table(DecoderState& d, int32_t table_class, int32_t slot, ScanTables& tables,
+                           uint32_t& prepared) {
+  const uint32_t bit = 1u << (4 * table_class + slot);
+  if ((prepared & bit) != 0) return true;
+  if ((static_cast<uint32_t>(d.huffman_defined_mask) & bit) == 0 &&
+      (slot > 1 || !install_standard_huffman_table(d, table_class, slot))) {
+    if (d.status == status_running) fail(d, Fault::missing_table, d.scan_count);
+    return false;
+  }
+  build_fast_table(d.huffman_lookup[table_class][slot], tables.fast[table_class][slot]);
+  prepared |= bit;
+  return true;
+}
+
+void ArithmeticData::start_interval(const ScanHeader& scan) {
+  platform_fill(&stats, sizeof stats);
+  for (int32_t i = 0; i < scan.count; ++i) {
+    scan.components[i]->dc_predictor = 0;
+    scan.components[i]->dc_context = 0;
+  }
+}
+
+void ArithmeticData::restart(DecoderState& d, const ScanHeader& scan, int32_t index) {
+  const uint8_t* marker = next_marker(reader.cursor, d.input_end);
+  if (marker == nullptr || marker[1] != (0xD0 | index)) {
+    fault_ = marker == nullptr ? Fault::data_cut_short : Fault::restart_out_of_order;
+    reader.failed = true;
+    return;
+  }
+  arithmetic_start(reader, marker + 2, d.input_end);
+  start_interval(scan);
+}
+
+void ArithmeticData::finish(DecoderState& d) {
+  const uint8_t* marker = next_marker(reader.cursor, d.input_end);
+  if (reader.failed || marker == nullptr) {
+    const Fault data_fault = marker == nullptr ? Fault::data_cut_short : Fault::bad_arithmetic_data;
+    fail(d, fault_ != Fault::none ? fault_ : data_fault, d.scan_count);
+    return;
+  }
+  d.cursor = marker;
+  d.bytes_left = static_cast<int32_t>(d.input_end - marker);
+}
+
 void decode_scan(DecoderState& d) {
-  ++d.scan_count;
   // Without a frame there is nothing to decode into, and no picture to report.
   if (!d.frame_seen) {
+    ++d.scan_count;
     fail(d, Fault::no_frame);
     return;
   }
-  ScanHeader scan;
+  ++d.scan_count;
+  ScanHeader scan{};
   if (!read_scan_header(d, scan)) return;
-  ScanTables tables;
-  uint32_t built = 0;
-  for (int32_t i = 0; i < scan.count; ++i) {
-    const ComponentPlane* c = scan.components[i];
-    if (!prepare_huffman_table(d, 0, c->dc_table, tables, built) ||
-        !prepare_huffman_table(d, 1, c->ac_table, tables, built)) {
-      return;
-    }
+  // Counted before the file's end too: this holds whatever the script the count saw.
+  d.blocks_visited += scan_blocks(d, scan);
+  if (d.scan_count > max_scans || (d.progressive && d.blocks_visited > d.visit_limit)) {
+    fail(d, Fault::too_many_scans);
+    return;
   }
-  for (int32_t i = 0; i < scan.count; ++i) scan.components[i]->dc_predictor = 0;
-  d.bit_buffer = 0;
-  d.bit_count = 0;
-  BitReader r = load_bit_reader(d);
+  if (d.progressive) {
+    if (check_progressive_scan(d, scan)) decode_progressive_scan(d, scan);
+    return;
+  }
+  if (!check_sequential_scan(d, scan)) return;
   platform_fill(d.coefficients, sizeof d.coefficients);
-  if (scan.count == 1) {
-    decode_blocks(d, scan, tables, r);
+  if (d.arithmetic) {
+    SequentialArithmetic coding(d, scan);
+    walk_scan(d, scan, coding);
+    coding.finish(d);
   } else {
-    decode_mcus(d, scan, tables, r);
+    ScanTables tables;
+    uint32_t prepared = 0;
+    for (int32_t i = 0; i < scan.count; ++i) {
+      const ComponentPlane* c = scan.components[i];
+      if (!prepare_huffman_table(d, 0, c->dc_table, tables, prepared) ||
+          !prepare_huffman_table(d, 1, c->ac_table, tables, prepared)) {
+        return;
+      }
+    }
+    for (int32_t i = 0; i < scan.count; ++i) scan.components[i]->dc_predictor = 0;
+    d.bit_buffer = 0;
+    d.bit_count = 0;
+    SequentialHuffman coding(d, tables);
+    walk_scan(d, scan, coding);
+    coding.finish(d);
   }
-  store_bit_reader(d, r);
-  if (r.failed) return;
+  if (d.status != status_running) return;
   for (int32_t i = 0; i < scan.count; ++i) scan.components[i]->coded = true;
   d.components_coded += scan.count;
   if (d.components_coded == d.component_count) {
@@ -251,6 +304,7 @@ void decode_block(DecoderState& d, ComponentPlane* component, uint8_t* dest) {
   build_fast_table(d.huffman_lookup[1][component->ac_table], tables.fast[1][component->ac_table]);
   BitReader r = load_bit_reader(d);
   platform_fill(d.coefficients, sizeof d.coefficients);
-  decode_block_from(d, r, tables, component, dest);
+  const uint32_t rows_used = read_coefficients(d, r, tables, *component);
+  if (!r.failed) transform_block(d.coefficients, rows_used, dest, component->stride);
   store_bit_reader(d, r);
 }

@@ -24,7 +24,10 @@ DecoderState* new_decoder() {
 }
 
 static void release_buffers(DecoderState& d) {
-  for (ComponentPlane& component : d.components) platform_release(component.samples);
+  for (ComponentPlane& component : d.components) {
+    platform_release(component.samples);
+    platform_release(component.coefficients);
+  }
   for (auto& tables : d.huffman_lookup) {
     for (HuffmanEntry* table : tables) platform_release(table);
   }

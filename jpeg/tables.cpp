@@ -148,3 +148,35 @@ void parse_huffman_tables(DecoderState& d) {
   }
   if (d.segment_left != 0) fail(d, Fault::bad_segment);
 }
+
+// T.81 B.2.4.3: conditioning of the arithmetic coder, two bytes a table: the class (0 DC,
+// 1 AC) and slot, then L and U (low and high nibble) for DC or Kx for AC.
+void parse_arithmetic_conditioning(DecoderState& d) {
+  read_segment_length(d);
+  if (d.status != status_running) return;
+  while (d.segment_left >= 2) {
+    const uint8_t table = d.cursor[0];
+    const uint8_t value = d.cursor[1];
+    const int32_t slot = table & 3;
+    if ((table & 0xEC) != 0) {
+      fail(d, Fault::bad_segment);
+      return;
+    }
+    if ((table >> 4) == 0) {
+      if ((value & 0x0F) > (value >> 4)) {  // L above U
+        fail(d, Fault::bad_segment);
+        return;
+      }
+      d.dc_lower[slot] = value & 0x0F;
+      d.dc_upper[slot] = value >> 4;
+    } else {
+      if (value < 1 || value > 63) {
+        fail(d, Fault::bad_segment);
+        return;
+      }
+      d.ac_kx[slot] = value;
+    }
+    skip_bytes(d, 2);
+  }
+  if (d.segment_left != 0) fail(d, Fault::bad_segment);
+}

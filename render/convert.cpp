@@ -190,10 +190,18 @@ void prepare_planes(DecoderState& d) {
 
 void render_row(DecoderState& d, int32_t y, ChannelOrder order, uint8_t* out) {
   const RenderPlan& plan = d.render_plan;
+  // A progressive frame's planes hold one MCU row, made from the store when first needed; a
+  // plane's rows for the picture rows of an MCU row lie in that MCU row too.
+  int32_t strip_row = 0;
+  if (d.progressive) {
+    strip_row = y / d.mcu_height;
+    if (strip_row != d.strip_row) fill_strip(d, strip_row);
+  }
   const uint8_t* rows[max_components] = {};
   for (int32_t i = 0; i < d.component_count; ++i) {
     const ComponentPlane& plane = d.components[i];
-    rows[i] = plane.samples + (y >> plan.ys[i]) * plane.stride;
+    const int32_t first_row = strip_row * 8 * plane.v_samp;
+    rows[i] = plane.samples + ((y >> plan.ys[i]) - first_row) * plane.stride;
     if (plan.xs[i] != 0 && !plan.chroma_in_place) {
       uint8_t* enlarged = d.row_scratch + i * scratch_stride(d.width);
       upsample_row(rows[i], plan.xs[i], d.width, enlarged);

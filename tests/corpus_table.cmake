@@ -4,7 +4,7 @@
 # kind listed here is taken: its files must give their recorded bytes, and its rows naming
 # `../FILE` replace that file's row of the main table. Every other kind must still be refused.
 # Progressive arithmetic files (arith_prog_*) need both `prog` and `arith`.
-set(BMPSEPIA_TAKEN_KINDS base seq cmyk)
+set(BMPSEPIA_TAKEN_KINDS base seq cmyk prog arith)
 
 # Writes `output`: file (relative to the corpus folder), result, SHA-256 or "-", one per line.
 function(bmpsepia_write_corpus_table corpus output)

@@ -168,32 +168,37 @@ BmpPicture converted(const std::string& in, const std::string& out, bool auto_or
 
 // The sepia picture of a photograph with an Exif segment put in front, for each orientation
 // and byte order, is the plain output turned as the orientation asks; without the option the
-// output stays the plain one.
+// output stays the plain one. A progressive photograph too, whose rows are made from its
+// coefficients as they are asked for, in whatever order the turn asks for them.
 TEST(AutoOrient, EveryOrientationIsThePlainPictureTurned) {
-  TempDir dir;
-  const Bytes photo = read_file(corpus_dir() + "/gofuzz_video001_150x103_422.jpg");
-  ASSERT_FALSE(photo.empty()) << "corpus missing at " << corpus_dir();
-  write_file(dir.path("plain.jpg"), photo);
-  const BmpPicture plain = converted(dir.path("plain.jpg"), dir.path("plain.bmp"), true, nullptr);
-  ASSERT_EQ(plain.width, 150);
-  for (const bool little : {true, false}) {
-    for (int32_t orientation = 1; orientation <= 8; ++orientation) {
-      SCOPED_TRACE((little ? "II, " : "MM, ") + std::to_string(orientation));
-      const Bytes app1 =
-          segment(0xE1, orientation_exif(little, static_cast<uint32_t>(orientation)));
-      Bytes jpeg(photo.begin(), photo.begin() + 2);
-      jpeg.insert(jpeg.end(), app1.begin(), app1.end());
-      jpeg.insert(jpeg.end(), photo.begin() + 2, photo.end());
-      write_file(dir.path("turned.jpg"), jpeg);
-      int32_t applied = 0;
-      const BmpPicture turned =
-          converted(dir.path("turned.jpg"), dir.path("turned.bmp"), true, &applied);
-      EXPECT_EQ(applied, orientation);
-      EXPECT_EQ(picture_difference(turned, upright(plain, orientation)), "");
-      EXPECT_EQ(picture_difference(
-                    converted(dir.path("turned.jpg"), dir.path("plain_again.bmp"), false, nullptr),
-                    plain),
-                "");
+  for (const char* name :
+       {"gofuzz_video001_150x103_422.jpg", "wide/prog_video001_150x103_422_dri2.jpg"}) {
+    SCOPED_TRACE(name);
+    TempDir dir;
+    const Bytes photo = read_file(corpus_dir() + "/" + name);
+    ASSERT_FALSE(photo.empty()) << "corpus missing at " << corpus_dir();
+    write_file(dir.path("plain.jpg"), photo);
+    const BmpPicture plain = converted(dir.path("plain.jpg"), dir.path("plain.bmp"), true, nullptr);
+    ASSERT_EQ(plain.width, 150);
+    for (const bool little : {true, false}) {
+      for (int32_t orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE((little ? "II, " : "MM, ") + std::to_string(orientation));
+        const Bytes app1 =
+            segment(0xE1, orientation_exif(little, static_cast<uint32_t>(orientation)));
+        Bytes jpeg(photo.begin(), photo.begin() + 2);
+        jpeg.insert(jpeg.end(), app1.begin(), app1.end());
+        jpeg.insert(jpeg.end(), photo.begin() + 2, photo.end());
+        write_file(dir.path("turned.jpg"), jpeg);
+        int32_t applied = 0;
+        const BmpPicture turned =
+            converted(dir.path("turned.jpg"), dir.path("turned.bmp"), true, &applied);
+        EXPECT_EQ(applied, orientation);
+        EXPECT_EQ(picture_difference(turned, upright(plain, orientation)), "");
+        EXPECT_EQ(picture_difference(converted(dir.path("turned.jpg"), dir.path("plain_again.bmp"),
+                                               false, nullptr),
+                                     plain),
+                  "");
+      }
     }
   }
   EXPECT_EQ(platform_live_allocations(), 0);

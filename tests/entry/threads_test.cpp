@@ -74,7 +74,7 @@ TEST(Threads, ConcurrentCallsGiveTheBytesOfLoneCalls) {
               dir.path("t" + std::to_string(t) + "_" + std::to_string(k) + ".bmp");
           const Outcome outcome = convert(corpus_dir() + "/" + file, out);
           if (!(outcome == alone[file]) && mismatches++ < 5) {
-            reports[t] += file + ": result " + std::to_string(outcome.result) + ", digest " +
+            reports[static_cast<size_t>(t)] += file + ": result " + std::to_string(outcome.result) + ", digest " +
                           outcome.digest + "\n";
           }
         }

@@ -47,6 +47,12 @@ bool declared_frame_size(const std::vector<uint8_t>& jpeg, int32_t* width, int32
   return false;
 }
 
+bool too_large_to_fuzz(const std::vector<uint8_t>& jpeg) {
+  int32_t width = 0;
+  int32_t height = 0;
+  return declared_frame_size(jpeg, &width, &height) && int64_t{width} * height > 4'000'000;
+}
+
 int64_t bmp_file_bytes(int32_t width, int32_t height) {
   const int64_t row = (int64_t{width} * 3 + 3) / 4 * 4;
   return 54 + row * height;

@@ -13,6 +13,11 @@
 // any frame.
 bool declared_frame_size(const std::vector<uint8_t>& jpeg, int32_t* width, int32_t* height);
 
+// Whether a fuzz target should pass over this input: a frame of more than a few megapixels,
+// which an arithmetic-coded file of a few bytes may declare, would take a fuzzer's memory and
+// time without finding more than smaller ones do.
+bool too_large_to_fuzz(const std::vector<uint8_t>& jpeg);
+
 // The bytes a 24-bit BMP of width x height takes: 54 bytes of header, rows padded to 4 bytes.
 int64_t bmp_file_bytes(int32_t width, int32_t height);
 

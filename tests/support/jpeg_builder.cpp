@@ -487,10 +487,9 @@ std::vector<NamedPicture> sample_pictures() {
       {"colour_420_16x16_flat", picture_of(16, 16, colour(2, 2, 1, 1, 1, 1), 0, 0)},
       {"colour_420_1x1", picture_of(1, 1, colour(2, 2, 1, 1, 1, 1))},
       {"colour_411_3x3", picture_of(3, 3, colour(4, 1, 1, 1, 1, 1))},
-      {"colour_420_35x21_scans", with(picture_of(35, 21, colour(2, 2, 1, 1, 1, 1)),
-                                      [](PictureRecipe& r) {
-                                        r.scans = PictureRecipe::Scans::per_component;
-                                      })},
+      {"colour_420_35x21_scans",
+       with(picture_of(35, 21, colour(2, 2, 1, 1, 1, 1)),
+            [](PictureRecipe& r) { r.scans = PictureRecipe::Scans::per_component; })},
       {"colour_422_33x17_scans_reversed_dri2",
        with(picture_of(33, 17, colour(2, 1, 1, 1, 1, 1), 2),
             [](PictureRecipe& r) { r.scans = PictureRecipe::Scans::per_component_reversed; })},
@@ -498,9 +497,9 @@ std::vector<NamedPicture> sample_pictures() {
        with(picture_of(17, 9, grey), [](PictureRecipe& r) { r.extended = true; })},
       {"colour_420_32x32_fill_bytes", with(picture_of(32, 32, colour(2, 2, 1, 1, 1, 1)),
                                            [](PictureRecipe& r) { r.fill_bytes = 2; })},
-      {"cmyk_16x16", with(picture_of(16, 16, {{1, 1, 1, 0}, {2, 1, 1, 1}, {3, 1, 1, 1},
-                                              {4, 1, 1, 1}}),
-                          [](PictureRecipe& r) { r.adobe_transform = 0; })},
+      {"cmyk_16x16",
+       with(picture_of(16, 16, {{1, 1, 1, 0}, {2, 1, 1, 1}, {3, 1, 1, 1}, {4, 1, 1, 1}}),
+            [](PictureRecipe& r) { r.adobe_transform = 0; })},
       {"ycck_2111_17x9_scans",
        with(picture_of(17, 9, {{1, 2, 2, 0}, {2, 1, 1, 1}, {3, 1, 1, 1}, {4, 2, 1, 1}}),
             [](PictureRecipe& r) {

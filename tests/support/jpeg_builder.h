@@ -131,8 +131,8 @@ struct PictureRecipe {
   // One scan per component, in frame order or last component first, rather than one scan of
   // all. Each scan's blocks are its own, so the picture differs from the one-scan one.
   enum class Scans { one, per_component, per_component_reversed } scans = Scans::one;
-  bool extended = false;        // an extended frame (SOF1) with 16-bit quantisation tables
-  int32_t fill_bytes = 0;       // 0xFF fill bytes before every marker after the first
+  bool extended = false;         // an extended frame (SOF1) with 16-bit quantisation tables
+  int32_t fill_bytes = 0;        // 0xFF fill bytes before every marker after the first
   int32_t adobe_transform = -1;  // an Adobe segment with this transform, or none
 };
 

@@ -62,6 +62,16 @@ Bytes encode_jpeg(const Bytes& pixels, int32_t width, int32_t height,
   return out;
 }
 
+Bytes transcode(const std::string& options, const Bytes& jpeg, const TempDir& dir) {
+  const std::string in = dir.path("transcode_in.jpg");
+  const std::string out = dir.path("transcode_out.jpg");
+  write_file(in, jpeg);
+  const std::string command =
+      "jpegtran " + options + " -outfile '" + out + "' '" + in + "' 2>/dev/null";
+  if (system(command.c_str()) != 0) return {};
+  return read_file(out);
+}
+
 bool reference_decode(const Bytes& jpeg, DecodedImage* image) {
   jpeg_decompress_struct info;
   ErrorTrap trap;

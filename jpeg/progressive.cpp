@@ -1,0 +1,272 @@
+// T.81 G.1.2, G.2: the progressive process. Each scan adds a band of coefficients, or one more
+// bit of them, to the coefficient store; once the frame ends, rendering turns the store into
+// samples one MCU row at a time through the same inverse DCT as sequential frames.
+
+#include <cstdint>
+
+#include "common/integer.h"
+#include "jpeg/arithmetic.h"
+#include "jpeg/bit_reader.h"
+#include "jpeg/decoder.h"
+#include "jpeg/scan.h"
+#include "jpeg/transform.h"
+#include "platform/platform.h"
+
+namespace {
+
+enum class Pass { dc_first, dc_refine, ac_first, ac_refine };
+
+Pass pass_of(const ScanHeader& scan) {
+  if (scan.ss == 0) return scan.ah == 0 ? Pass::dc_first : Pass::dc_refine;
+  return scan.ah == 0 ? Pass::ac_first : Pass::ac_refine;
+}
+
+int16_t* block_of(ComponentPlane& c, int32_t bx, int32_t by) {
+  return c.coefficients + (int64_t{by} * c.blocks_across + bx) * 64;
+}
+
+// A value placed at bit position `al`, in the 16 bits a coefficient keeps.
+int16_t shifted(int32_t value, int32_t al) {
+  return static_cast<int16_t>(static_cast<uint32_t>(value) << al);
+}
+
+// T.81 G.1.2.3: one more bit of a coefficient already non-zero, away from zero.
+inline void refine(int16_t& coefficient, uint32_t bit, int32_t p1) {
+  if (bit != 0 && (coefficient & p1) == 0) {
+    coefficient = static_cast<int16_t>(coefficient >= 0 ? coefficient + p1 : coefficient - p1);
+  }
+}
+
+inline uint32_t read_bits(BitReader& r, int32_t n) {
+  need_bits(r, n);
+  const uint32_t v = peek_bits(r, n);
+  consume_bits(r, n);
+  return v;
+}
+
+// Progressive scans of Huffman codes (T.81 G.1.2).
+class ProgressiveHuffman {
+ public:
+  ProgressiveHuffman(const DecoderState& d, const ScanHeader& scan, const ScanTables& tables)
+      : reader_(load_bit_reader(d)),
+        tables_(tables),
+        pass_(pass_of(scan)),
+        ss_(scan.ss),
+        se_(scan.se),
+        al_(scan.al) {}
+
+  bool failed() const { return reader_.failed; }
+
+  void block(DecoderState& d, ComponentPlane& c, int32_t bx, int32_t by) {
+    int16_t* block = block_of(c, bx, by);
+    BitReader r = reader_;
+    switch (pass_) {
+      case Pass::dc_first: {
+        const HuffmanValue dc =
+            read_huffman(r, tables_.fast[0][c.dc_table], d.huffman_lookup[0][c.dc_table]);
+        c.dc_predictor = wrap_add(c.dc_predictor, dc.value);
+        block[0] = shifted(c.dc_predictor, al_);
+        break;
+      }
+      case Pass::dc_refine:
+        if (read_bits(r, 1) != 0) block[0] = static_cast<int16_t>(block[0] | 1 << al_);
+        break;
+      case Pass::ac_first:
+        ac_first(d, c, r, block);
+        break;
+      case Pass::ac_refine:
+        ac_refine(d, c, r, block);
+        break;
+    }
+    reader_ = r;
+  }
+
+  void restart(DecoderState&, const ScanHeader& scan, int32_t index) {
+    read_restart_marker(reader_, index);
+    eob_run_ = 0;
+    for (int32_t i = 0; i < scan.count; ++i) scan.components[i]->dc_predictor = 0;
+  }
+
+  void finish(DecoderState& d) const { store_bit_reader(d, reader_); }
+
+ private:
+  // T.81 G.1.2.2: a band's first values, or a run of blocks with none left in the band.
+  void ac_first(const DecoderState& d, const ComponentPlane& c, BitReader& r, int16_t* block) {
+    if (eob_run_ > 0) {
+      --eob_run_;
+      return;
+    }
+    const FastEntry* fast = tables_.fast[1][c.ac_table];
+    const HuffmanEntry* full = d.huffman_lookup[1][c.ac_table];
+    for (int32_t k = ss_; k <= se_;) {
+      const HuffmanValue v = read_huffman(r, fast, full);
+      if (!v.found) return;
+      const int32_t run = v.symbol >> 4;
+      if ((v.symbol & 0x0F) != 0) {
+        k += run;
+        if (k > se_) {
+          reader_fail(r, Fault::bad_coefficients);
+          return;
+        }
+        block[zigzag_order[k++]] = shifted(v.value, al_);
+      } else if (run == 15) {
+        k += 16;
+      } else {
+        // This block and 2^run - 1 + the next `run` bits more end here.
+        eob_run_ = (1 << run) - 1 + static_cast<int32_t>(run == 0 ? 0 : read_bits(r, run));
+        return;
+      }
+    }
+  }
+
+  // T.81 G.1.2.3: one more bit of the band: a correction bit for each coefficient already
+  // non-zero as the codes pass it, and new coefficients of one bit.
+  void ac_refine(const DecoderState& d, const ComponentPlane& c, BitReader& r, int16_t* block) {
+    const int32_t p1 = 1 << al_;
+    int32_t k = ss_;
+    if (eob_run_ == 0) {
+      const FastEntry* fast = tables_.fast[1][c.ac_table];
+      const HuffmanEntry* full = d.huffman_lookup[1][c.ac_table];
+      for (; k <= se_; ++k) {
+        const HuffmanValue v = read_huffman(r, fast, full);
+        if (!v.found) return;
+        int32_t zeros = v.symbol >> 4;  // coefficients with no value yet to pass over
+        const int32_t size = v.symbol & 0x0F;
+        int32_t value = 0;
+        if (size == 1) {
+          value = v.value > 0 ? p1 : -p1;
+        } else if (size != 0) {
+          reader_fail(r, Fault::bad_coefficients);
+          return;
+        } else if (zeros != 15) {
+          // The end of this block's band and of 2^zeros - 1 + the next bits more blocks'.
+          eob_run_ = (1 << zeros) + static_cast<int32_t>(zeros == 0 ? 0 : read_bits(r, zeros));
+          break;
+        }
+        for (; k <= se_; ++k) {
+          int16_t& coefficient = block[zigzag_order[k]];
+          if (coefficient != 0) {
+            refine(coefficient, read_bits(r, 1), p1);
+          } else if (zeros-- == 0) {
+            break;
+          }
+        }
+        if (value != 0) {
+          if (k > se_) {
+            reader_fail(r, Fault::bad_coefficients);
+            return;
+          }
+          block[zigzag_order[k]] = static_cast<int16_t>(value);
+        }
+      }
+    }
+    if (eob_run_ > 0) {
+      for (; k <= se_; ++k) {
+        int16_t& coefficient = block[zigzag_order[k]];
+        if (coefficient != 0) refine(coefficient, read_bits(r, 1), p1);
+      }
+      --eob_run_;
+    }
+  }
+
+  BitReader reader_;
+  const ScanTables& tables_;
+  Pass pass_;
+  int32_t ss_;
+  int32_t se_;
+  int32_t al_;
+  int32_t eob_run_ = 0;  // blocks left whose band ended with an earlier block's end code
+};
+
+// Progressive scans of arithmetic-coded decisions (T.81 G.2).
+class ProgressiveArithmetic : public ArithmeticData {
+ public:
+  ProgressiveArithmetic(const DecoderState& d, const ScanHeader& scan)
+      : ArithmeticData(d, scan), pass_(pass_of(scan)), ss_(scan.ss), se_(scan.se), al_(scan.al) {}
+
+  void block(DecoderState& d, ComponentPlane& c, int32_t bx, int32_t by) {
+    int16_t* block = block_of(c, bx, by);
+    switch (pass_) {
+      case Pass::dc_first: {
+        const int32_t difference =
+            arithmetic_dc_difference(reader, stats.dc[c.dc_table], c.dc_context,
+                                     d.dc_lower[c.dc_table], d.dc_upper[c.dc_table]);
+        c.dc_predictor = wrap_add(c.dc_predictor, difference);
+        block[0] = shifted(c.dc_predictor, al_);
+        break;
+      }
+      case Pass::dc_refine:
+        if (arithmetic_decode_fixed(reader) != 0)
+          block[0] = static_cast<int16_t>(block[0] | 1 << al_);
+        break;
+      case Pass::ac_first:
+        arithmetic_ac_first(reader, stats.ac[c.ac_table], d.ac_kx[c.ac_table], ss_, se_, al_,
+                            block);
+        break;
+      case Pass::ac_refine:
+        arithmetic_ac_refine(reader, stats.ac[c.ac_table], ss_, se_, al_, block);
+        break;
+    }
+  }
+
+ private:
+  Pass pass_;
+  int32_t ss_;
+  int32_t se_;
+  int32_t al_;
+};
+
+}  // namespace
+
+void decode_progressive_scan(DecoderState& d, const ScanHeader& scan) {
+  if (d.arithmetic) {
+    ProgressiveArithmetic coding(d, scan);
+    walk_scan(d, scan, coding);
+    coding.finish(d);
+    return;
+  }
+  // Only the passes that decode codes need tables: DC first scans the DC ones, AC scans the AC.
+  ScanTables tables;
+  uint32_t prepared = 0;
+  const Pass pass = pass_of(scan);
+  for (int32_t i = 0; i < scan.count; ++i) {
+    const ComponentPlane* c = scan.components[i];
+    if ((pass == Pass::dc_first && !prepare_huffman_table(d, 0, c->dc_table, tables, prepared)) ||
+        (scan.ss > 0 && !prepare_huffman_table(d, 1, c->ac_table, tables, prepared))) {
+      return;
+    }
+  }
+  for (int32_t i = 0; i < scan.count; ++i) scan.components[i]->dc_predictor = 0;
+  d.bit_buffer = 0;
+  d.bit_count = 0;
+  ProgressiveHuffman coding(d, scan, tables);
+  walk_scan(d, scan, coding);
+  coding.finish(d);
+  // The marker loop goes on from where the data ended.
+  if (d.status == status_running) d.bytes_left = static_cast<int32_t>(d.input_end - d.cursor);
+}
+
+void fill_strip(DecoderState& d, int32_t row) {
+  int32_t* coefficients = d.coefficients;
+  for (int32_t i = 0; i < d.component_count; ++i) {
+    ComponentPlane& c = d.components[i];
+    for (int32_t v = 0; v < c.v_samp; ++v) {
+      const int16_t* block = block_of(c, 0, row * c.v_samp + v);
+      uint8_t* dest = c.samples + 8 * v * c.stride;
+      for (int32_t bx = 0; bx < c.blocks_across; ++bx, block += 64, dest += 8) {
+        // Dequantised row by row; `coefficients` is all zero between blocks, so rows of
+        // zeros need no writing. 16-bit values times 16-bit quantisers stay within 32 bits.
+        uint32_t rows_used = 1;
+        for (int32_t first = 0; first < 64; first += 8) {
+          int32_t any = 0;
+          for (int32_t j = first; j < first + 8; ++j) any |= block[j];
+          if (any == 0) continue;
+          for (int32_t j = first; j < first + 8; ++j) coefficients[j] = block[j] * c.quant[j];
+          rows_used |= 1u << (first >> 3);
+        }
+        transform_block(coefficients, rows_used, dest, c.stride);
+      }
+    }
+  }
+  d.strip_row = row;
+}
