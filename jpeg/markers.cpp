@@ -59,10 +59,6 @@ bool is_frame_marker(uint8_t code) {
   return (code & 0xF0) == 0xC0 && code != 0xC4 && code != 0xC8 && code != 0xCC;
 }
 
-constexpr int32_t max_scans = 1000;
-// Clean scripts visit each block at most 64 times: a first scan and refinements of each band.
-constexpr int32_t max_visits_per_block = 100;
-
 // The blocks that the scan whose header (after its length) is `header` would visit.
 int64_t visits_of_scan(DecoderState& d, const uint8_t* header, int32_t bytes) {
   ScanHeader scan{};

@@ -21,8 +21,6 @@ const uint8_t zigzag_order[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25
 
 namespace {
 
-constexpr int32_t max_scans = 1000;
-
 // Reads the scan header: 1 to 4 of the frame's components, named by id in frame order (T.81
 // B.2.3), each once. False (with `status` failed) when it does not fit the frame.
 bool read_scan_header(DecoderState& d, ScanHeader& scan) {
@@ -239,16 +237,16 @@ void ArithmeticData::finish(DecoderState& d) {
 }
 
 void decode_scan(DecoderState& d) {
+  ++d.scan_count;
   // Without a frame there is nothing to decode into, and no picture to report.
   if (!d.frame_seen) {
-    ++d.scan_count;
     fail(d, Fault::no_frame);
     return;
   }
-  ++d.scan_count;
   ScanHeader scan{};
   if (!read_scan_header(d, scan)) return;
-  // Counted before the file's end too: this holds whatever the script the count saw.
+  // A progressive script was counted at the frame already, as far as the file could be walked;
+  // this holds whatever the walk saw.
   d.blocks_visited += scan_blocks(d, scan);
   if (d.scan_count > max_scans || (d.progressive && d.blocks_visited > d.visit_limit)) {
     fail(d, Fault::too_many_scans);

@@ -13,6 +13,11 @@
 #include "jpeg/bit_reader.h"
 #include "jpeg/decoder.h"
 
+// Work a frame's scans may ask for. Clean progressive scripts visit each block at most 64
+// times, a first scan and refinements of each band, in far fewer scans.
+constexpr int32_t max_scans = 1000;
+constexpr int32_t max_visits_per_block = 100;
+
 struct ScanHeader {
   int32_t count;
   ComponentPlane* components[max_components];  // in the scan header's order
