@@ -74,8 +74,8 @@ TEST(Threads, ConcurrentCallsGiveTheBytesOfLoneCalls) {
               dir.path("t" + std::to_string(t) + "_" + std::to_string(k) + ".bmp");
           const Outcome outcome = convert(corpus_dir() + "/" + file, out);
           if (!(outcome == alone[file]) && mismatches++ < 5) {
-            reports[static_cast<size_t>(t)] += file + ": result " + std::to_string(outcome.result) + ", digest " +
-                          outcome.digest + "\n";
+            reports[static_cast<size_t>(t)] += file + ": result " + std::to_string(outcome.result) +
+                                               ", digest " + outcome.digest + "\n";
           }
         }
       }
