@@ -50,38 +50,54 @@ void build_bmp_header(int32_t width, int32_t height, uint8_t header[bmp_header_b
   write_le16(header + 28, 24);
 }
 
-bool write_bmp_rows(const char* path, int32_t width, int32_t height, BmpRowSource source,
-                    void* context) {
-  uint8_t header[bmp_header_bytes];
-  build_bmp_header(width, height, header);
+namespace {
+
+// The batch buffer: rows fitting in about batch_bytes, and one spare byte after the last row,
+// which a row source may write. Null when there is no memory for it.
+uint8_t* allocate_batch(int32_t width, int32_t* batch_rows) {
   const int64_t row_bytes = int64_t{width} * 3 + row_padding(width);
   const int64_t fitting = row_bytes == 0 ? 1 : batch_bytes / row_bytes;
-  const auto batch_rows = static_cast<int32_t>(fitting < 1 ? 1 : fitting);
-  // One spare byte after the last row, which a row source may write.
-  auto* batch =
-      static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(row_bytes * batch_rows + 1)));
-  if (batch == nullptr) {
-    emit_message("Error writing the output file.");
-    return false;
-  }
+  *batch_rows = static_cast<int32_t>(fitting < 1 ? 1 : fitting);
+  return static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(row_bytes * *batch_rows + 1)));
+}
+
+bool write_picture(PlatformFile* stream, int32_t width, int32_t height, BmpRowSource source,
+                   void* context, uint8_t* batch, int32_t batch_rows) {
+  uint8_t header[bmp_header_bytes];
+  build_bmp_header(width, height, header);
+  return platform_write(header, bmp_header_bytes, stream) &&
+         write_rows(stream, width, height, source, context, batch, batch_rows);
+}
+
+}  // namespace
+
+BmpWriteResult write_bmp_rows(const char* path, int32_t width, int32_t height, BmpRowSource source,
+                              void* context) {
+  int32_t batch_rows = 0;
+  uint8_t* batch = allocate_batch(width, &batch_rows);
+  if (batch == nullptr) return BmpWriteResult::cannot_write;
   PendingFile pending;
   if (!platform_begin_replace(path, &pending)) {
     platform_release(batch);
-    emit_message("Error opening the output file.");
-    return false;
+    return BmpWriteResult::cannot_open;
   }
   const bool written =
-      platform_write(header, bmp_header_bytes, pending.stream) &&
-      write_rows(pending.stream, width, height, source, context, batch, batch_rows);
+      write_picture(pending.stream, width, height, source, context, batch, batch_rows);
   platform_release(batch);
   if (!written) {
     platform_abort_replace(&pending);
-    emit_message("Error writing the output file.");
-    return false;
+    return BmpWriteResult::cannot_write;
   }
-  if (!platform_commit_replace(&pending)) {
-    emit_message("Error writing the output file.");
-    return false;
-  }
-  return true;
+  return platform_commit_replace(&pending) ? BmpWriteResult::written : BmpWriteResult::cannot_write;
+}
+
+BmpWriteResult write_bmp_stream(PlatformFile* stream, int32_t width, int32_t height,
+                                BmpRowSource source, void* context) {
+  if (stream == nullptr) return BmpWriteResult::cannot_open;
+  int32_t batch_rows = 0;
+  uint8_t* batch = allocate_batch(width, &batch_rows);
+  if (batch == nullptr) return BmpWriteResult::cannot_write;
+  const bool written = write_picture(stream, width, height, source, context, batch, batch_rows);
+  platform_release(batch);
+  return written && platform_flush(stream) ? BmpWriteResult::written : BmpWriteResult::cannot_write;
 }

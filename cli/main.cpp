@@ -1,11 +1,8 @@
-// bmpsepia: converts JPEG photographs into sepia-toned 24-bit BMP pictures, one file or a
-// batch, through the library's exported BMPSepia.
-
-#include <unistd.h>
+// bmpsepia: converts JPEG photographs into sepia-toned 24-bit BMP pictures, one file, a stream
+// or a batch, through the library's conversion routine.
 
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,17 +10,37 @@
 #include "cli/options.h"
 #include "cli/plan.h"
 #include "cli/report.h"
+#include "cli/system.h"
 #include "cli/workers.h"
+#include "entry/conversion.h"
+#include "entry/fault_reasons.h"
 #include "platform/platform.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace {
 
-constexpr std::string_view input_open_message = "Error opening jpg. Please try again...";
-
 // The library's messages about the output file name the output; all others name the input.
 bool is_about_output(std::string_view line) {
-  return line.starts_with("Error opening the output file") ||
-         line.starts_with("Error writing the output file");
+  return line == output_open_message || line == output_write_message;
+}
+
+// Why the library's message came, as far as the tool can tell, or empty.
+std::string reason_for(const Job& job, const Outcome& outcome, std::string_view line) {
+  if (line == input_open_message) {
+    return job.from_standard_input ? "closed" : explain_input_failure(job.input);
+  }
+  if (line == output_open_message) {
+    return job.to_standard_output ? "closed" : explain_output_failure(job.output);
+  }
+  if (line == input_decode_message) {
+    char reason[fault_reason_capacity];
+    describe_fault(outcome.fault, outcome.fault_detail, reason, sizeof reason);
+    return reason;
+  }
+  return "";
 }
 
 std::vector<std::string> outcome_lines(const Job& job, const Outcome& outcome) {
@@ -37,20 +54,15 @@ std::vector<std::string> outcome_lines(const Job& job, const Outcome& outcome) {
     start = end + 1;
     if (line.empty()) continue;
     std::string out = (is_about_output(line) ? job.output : job.input) + ": " + std::string(line);
-    if (line == input_open_message) {
-      const std::string reason = explain_input_failure(job.input);
-      if (!reason.empty()) out += " (" + reason + ")";
-    } else if (is_about_output(line) && line.starts_with("Error opening")) {
-      const std::string reason = explain_output_failure(job.output);
-      if (!reason.empty()) out += " (" + reason + ")";
-    }
+    const std::string reason = reason_for(job, outcome, line);
+    if (!reason.empty()) out += " (" + reason + ")";
     lines.push_back(std::move(out));
   }
   if (outcome.halted) {
     lines.push_back(job.input + ": not converted: stopped part way by a second signal");
   } else if (outcome.end_signal != 0) {
     lines.push_back(job.input + ": not converted: the worker process was ended by signal " +
-                    std::to_string(outcome.end_signal) + " (" + strsignal(outcome.end_signal) +
+                    std::to_string(outcome.end_signal) + " (" + signal_text(outcome.end_signal) +
                     ")");
   } else if (outcome.end_status > 0) {
     lines.push_back(job.input + ": not converted: the worker process exited with status " +
@@ -68,21 +80,17 @@ int usage_error(const std::string& message) {
   return 2;
 }
 
-}  // namespace
+int print_text(const std::string& text) {
+  fputs(text.c_str(), stdout);
+  return fflush(stdout) == 0 ? 0 : 1;
+}
 
-int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+int run(const std::vector<std::string>& args) {
   const ParsedArguments parsed = parse_arguments(args);
   if (!parsed.ok) return usage_error(parsed.error);
   const Options& options = parsed.options;
-  if (options.mode == Mode::help) {
-    fputs(usage_text(), stdout);
-    return fflush(stdout) == 0 ? 0 : 1;
-  }
-  if (options.mode == Mode::version) {
-    printf("bmpsepia %s\n", BMPSEPIA_VERSION);
-    return fflush(stdout) == 0 ? 0 : 1;
-  }
+  if (options.mode == Mode::help) return print_text(usage_text());
+  if (options.mode == Mode::version) return print_text("bmpsepia " BMPSEPIA_VERSION "\n");
 
   Plan plan = plan_conversion(options);
   if (!plan.usage_error.empty()) return usage_error(plan.usage_error);
@@ -93,7 +101,7 @@ int main(int argc, char** argv) {
   }
 
   const bool batch = options.mode == Mode::convert_batch;
-  const bool progress = batch && !options.quiet && isatty(STDERR_FILENO) == 1;
+  const bool progress = batch && !options.quiet && is_terminal(StandardStream::error);
   Reporter reporter(plan.jobs.size(), progress, batch && !options.quiet);
   std::vector<size_t> todo;
   for (size_t i = 0; i < plan.jobs.size(); ++i) {
@@ -115,9 +123,35 @@ int main(int argc, char** argv) {
   events.tick = [&] { reporter.tick(); };
   // Inherited by the workers, which alone call the library.
   platform_sync_outputs(options.sync);
+  ConversionOptions conversion;
+  conversion.auto_orient = options.auto_orient;
   const int32_t workers = options.jobs > 0 ? options.jobs : default_worker_count();
-  const int stopped_by = run_workers(plan.jobs, todo, workers, events);
+  const int stopped_by = run_workers(plan.jobs, todo, workers, conversion, events);
   reporter.finish(stopped_by != 0);
   if (stopped_by != 0) return 128 + stopped_by;
   return reporter.failed() == 0 ? 0 : 1;
 }
+
+}  // namespace
+
+#if defined(_WIN32)
+// The command line as Windows holds it, in UTF-16, so that any file name arrives whole; the
+// tool works in UTF-8 as everywhere else.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string arg(bytes > 0 ? static_cast<size_t>(bytes) : 1, '\0');
+    if (bytes > 0) {
+      WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, arg.data(), bytes, nullptr, nullptr);
+    }
+    arg.pop_back();  // the terminator
+    args.push_back(std::move(arg));
+  }
+  return run(args);
+}
+#else
+int main(int argc, char** argv) {
+  return run(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+}
+#endif

@@ -77,7 +77,7 @@ class Parser {
     }
     if (name == "--jobs") return take_value(name, attached, has_value, &value) && set_jobs(value);
     if (has_value && (name == "--recursive" || name == "--quiet" || name == "--sync" ||
-                      name == "--help" || name == "--version")) {
+                      name == "--auto-orient" || name == "--help" || name == "--version")) {
       return fail("option '" + std::string(name) + "' takes no value");
     }
     if (name == "--recursive") {
@@ -86,6 +86,8 @@ class Parser {
       parsed.options.quiet = true;
     } else if (name == "--sync") {
       parsed.options.sync = true;
+    } else if (name == "--auto-orient") {
+      parsed.options.auto_orient = true;
     } else if (name == "--help") {
       help = true;
     } else if (name == "--version") {
@@ -186,12 +188,20 @@ const char* usage_text() {
     bmpsepia - turn JPEG photographs into sepia-toned 24-bit BMP pictures
 
 SYNOPSIS
-    bmpsepia [-q] [--sync] IN.jpg OUT.bmp
-    bmpsepia [-q] [-r] [-j N] [--sync] -o FOLDER IN...
+    bmpsepia [-q] [--auto-orient] [--sync] IN.jpg|- OUT.bmp|-
+    bmpsepia [-q] [-r] [-j N] [--auto-orient] [--sync] -o FOLDER IN...
 
 DESCRIPTION
     The first form converts one file. When OUT.bmp is an existing folder, the
     picture is written into it as NAME.bmp.
+
+    A - as IN.jpg reads the JPEG file from standard input; a - as OUT.bmp
+    writes the BMP picture to standard output (a pipe, a file, a socket), only
+    once the picture is decoded, so that nothing goes there when it fails.
+    Messages stay on standard error. A terminal is refused as either stream.
+    A stream conversion holds the input in memory (up to twice its size while
+    it arrives) and writes nothing to disk of its own, so a conversion killed
+    part way leaves nothing behind. A file named - is given as ./-.
 
     The second form converts many files into FOLDER, which is created when it
     does not exist. Each input NAME.jpg or NAME.jpeg (any case) becomes
@@ -213,6 +223,12 @@ DESCRIPTION
     Outputs are not flushed to the disk (no fsync), as with most tools; give
     --sync when they must survive a power cut as soon as they are counted.
 
+    With --auto-orient, a photograph whose EXIF Orientation tag says how it
+    was taken (a phone held upright, say) is written upright: the pixels of
+    the plain output, turned or mirrored. A missing or damaged tag leaves the
+    picture as stored. A quarter turn holds the whole sepia picture in memory,
+    3 bytes a pixel, besides the decoded planes.
+
     JPEG files are read whether baseline, extended sequential or progressive,
     Huffman or arithmetic-coded (8-bit samples), in one scan or several,
     greyscale, YCbCr, RGB, CMYK and YCCK, any size up to what a BMP can hold
@@ -224,8 +240,9 @@ DESCRIPTION
 OPTIONS
     -o, --output=FOLDER  write the pictures into FOLDER
     -r, --recursive      take JPEG files from subfolders of input folders too
-    -j, --jobs=N         convert with N worker processes (default: one per CPU)
+    -j, --jobs=N         convert N files at once (default: one per CPU)
     -q, --quiet          no progress line and no summary; failures are still told
+        --auto-orient    turn each picture upright as its EXIF orientation says
         --sync           flush each output and its folder to the disk before
                          counting it converted (slower)
     -h, --help           show this text
@@ -234,10 +251,14 @@ OPTIONS
 MESSAGES
     Each failure is one line on standard error naming its file:
         photos/x.jpg: Error opening jpg. Please try again... (No such file or directory)
-        photos/x.jpg: Error decoding jpg. Please try again...
-            not a JPEG file, damaged, or a kind that is not supported
+        photos/x.jpg: Error decoding jpg. Please try again... (REASON)
+            REASON is "not supported: ..." for a kind of JPEG file that is not
+            read (12-bit samples, lossless JPEG, sampling factor 3...),
+            "damaged: ..." for a file that breaks the format (bad Huffman code
+            in scan 1, restart marker out of order...), or "not a JPEG file"
         out/x.bmp: Error opening the output file.
         out/x.bmp: Error writing the output file.   (a full disk, for instance)
+    The streams are named "standard input" and "standard output".
     Control characters in names are shown escaped, so that every message is
     one line: \n, \t, \r, \\ for a backslash, and \xHH for any other control
     character or a byte that is not UTF-8.
@@ -247,7 +268,7 @@ MESSAGES
 EXIT STATUS
     0  every file was converted
     1  at least one file was not converted
-    2  the command line was not understood
+    2  the command line was not understood, or a stream is a terminal
     130  interrupted (143 when terminated): the conversions under way were
          finished, the others not started. A second interrupt stops the
          conversions under way at once; they leave nothing behind.
@@ -255,6 +276,7 @@ EXIT STATUS
 EXAMPLES
     bmpsepia holiday.jpg holiday.bmp
     bmpsepia -o sepia photos/*.jpg
-    bmpsepia -r -j 4 -o sepia ~/Pictures/2019
+    bmpsepia -r -j 4 --auto-orient -o sepia ~/Pictures/2019
+    cat photo.jpg | bmpsepia --auto-orient - - > photo.bmp
 )";
 }

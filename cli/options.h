@@ -14,7 +14,8 @@ struct Options {
   int32_t jobs = 0;    // worker processes; 0: one per CPU
   bool recursive = false;
   bool quiet = false;
-  bool sync = false;  // flush each output and its folder before counting it converted
+  bool sync = false;         // flush each output and its folder before counting it converted
+  bool auto_orient = false;  // turn each picture upright as its EXIF orientation says
 };
 
 struct ParsedArguments {

@@ -3,19 +3,9 @@
 
 #include "cli/plan.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <map>
 #include <set>
-#include <system_error>
 
 #include "cli/utf8.h"
 
@@ -30,38 +20,21 @@ bool ends_with_ignoring_case(std::string_view text, std::string_view suffix) {
 }
 
 std::string_view base_name(std::string_view path) {
-  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
-  const size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+  while (path.size() > 1 && is_path_separator(path.back())) path.remove_suffix(1);
+  size_t start = path.size();
+  while (start > 0 && !is_path_separator(path[start - 1])) --start;
+  return path.substr(start);
 }
 
-FileId id_of(const struct stat& info) {
-  return FileId{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
-}
-
-FileId id_of_path(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 ? id_of(info) : FileId{};
-}
-
-// The folder a path names its file in: "." when it has no slash.
-std::string folder_of(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash + 1);
-}
-
-bool is_folder(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
+bool is_folder(const std::string& path) { return path_kind(path) == PathKind::folder; }
 
 // Notes the input's identity. A named pipe or device would block or fail the whole-file read,
 // so only regular files go on; a missing file is left to fail, and be told, when opened.
 void check_input(Job* job) {
-  struct stat info;
-  if (stat(job->input.c_str(), &info) != 0) return;
-  job->input_id = id_of(info);
-  if (!S_ISREG(info.st_mode)) job->problem = "not converted: not a regular file";
+  const PathKind kind = path_kind(job->input);
+  if (kind == PathKind::missing) return;
+  job->input_id = file_id(job->input);
+  if (kind != PathKind::regular) job->problem = "not converted: not a regular file";
 }
 
 struct Walker {
@@ -78,34 +51,24 @@ struct Walker {
 
   // `relative` is where the folder sits below the operand, "" or ending in '/'.
   void walk(const std::string& folder, const std::string& relative) {
-    DIR* stream = opendir(folder.c_str());
-    if (stream == nullptr) {
+    std::vector<FolderEntry> entries;
+    std::string error;
+    if (!list_folder(folder, &entries, &error)) {
       Job job;
       job.input = folder;
-      job.problem = std::string("cannot read the folder: ") + strerror(errno);
+      job.problem = "cannot read the folder: " + error;
       jobs->push_back(std::move(job));
       return;
     }
-    std::vector<std::string> names;
-    while (const dirent* entry = readdir(stream)) {
-      if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
-    }
-    closedir(stream);
-    std::sort(names.begin(), names.end());
+    std::sort(entries.begin(), entries.end(),
+              [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
     std::vector<std::string> subfolders;
-    for (const std::string& name : names) {
-      const std::string path = join_path(folder, name);
-      struct stat info;
-      if (lstat(path.c_str(), &info) != 0) continue;
-      // Links to folders are not followed, so a walk always ends.
-      if (S_ISDIR(info.st_mode)) {
-        if (options.recursive) subfolders.push_back(name);
-        continue;
+    for (const FolderEntry& entry : entries) {
+      if (entry.folder) {
+        if (options.recursive) subfolders.push_back(entry.name);
+      } else if (entry.file && has_jpeg_extension(entry.name)) {
+        add(join_path(folder, entry.name), relative + bmp_name(entry.name));
       }
-      if (!has_jpeg_extension(name)) continue;
-      // A link to a file counts as that file; a broken one is left to fail when opened.
-      const bool broken_link = S_ISLNK(info.st_mode) && stat(path.c_str(), &info) != 0;
-      if (broken_link || S_ISREG(info.st_mode)) add(path, relative + bmp_name(name));
     }
     for (const std::string& name : subfolders) {
       walk(join_path(folder, name), relative + name + "/");
@@ -121,26 +84,75 @@ void check_names(Job* job) {
   }
 }
 
+// A terminal is no place for a picture's bytes, and waiting on one for a JPEG file would look
+// like a hang: both are refused with the form that works.
+std::string stream_problem(bool from_standard_input, bool to_standard_output) {
+  if (from_standard_input && is_terminal(StandardStream::input)) {
+    return "standard input is a terminal; redirect a JPEG file into it: bmpsepia - OUT.bmp < "
+           "IN.jpg";
+  }
+  if (to_standard_output && is_terminal(StandardStream::output)) {
+    return "standard output is a terminal, where a BMP picture would show as garbage; redirect "
+           "it to a file or a program: bmpsepia IN.jpg - > OUT.bmp";
+  }
+  return "";
+}
+
 Plan plan_one(const Options& options) {
   Plan plan;
   const std::string& input = options.inputs[0];
-  if (is_folder(input)) {
+  Job job;
+  job.from_standard_input = input == stream_operand;
+  job.to_standard_output = options.output == stream_operand;
+  plan.usage_error = stream_problem(job.from_standard_input, job.to_standard_output);
+  if (!plan.usage_error.empty()) return plan;
+  if (!job.from_standard_input && is_folder(input)) {
     plan.usage_error = "'" + input + "' is a folder; to convert the files in it, give -o FOLDER";
     return plan;
   }
-  Job job;
-  job.input = input;
-  job.output = is_folder(options.output) ? join_path(options.output, bmp_name(base_name(input)))
-                                         : options.output;
-  check_input(&job);
+  const bool into_folder = !job.to_standard_output && is_folder(options.output);
+  if (into_folder && job.from_standard_input) {
+    plan.usage_error = "standard input has no name to give the picture in '" + options.output +
+                       "'; name the output file";
+    return plan;
+  }
+  FileId output_id;
+  if (job.from_standard_input) {
+    job.input = standard_input_name;
+    job.input_id = standard_stream_id(StandardStream::input);
+  } else {
+    job.input = input;
+    check_input(&job);
+  }
+  if (job.to_standard_output) {
+    job.output = standard_output_name;
+    output_id = standard_stream_id(StandardStream::output);
+  } else {
+    job.output =
+        into_folder ? join_path(options.output, bmp_name(base_name(input))) : options.output;
+    output_id = file_id(job.output);
+  }
   plan.jobs.push_back(std::move(job));
-  resolve_conflicts(&plan.jobs, {id_of_path(plan.jobs[0].output)});
-  check_names(&plan.jobs[0]);
+  resolve_conflicts(&plan.jobs, {output_id});
+  if (!plan.jobs[0].from_standard_input && !plan.jobs[0].to_standard_output) {
+    check_names(&plan.jobs[0]);
+  }
   return plan;
 }
 
 Plan plan_batch(const Options& options) {
   Plan plan;
+  if (options.output == stream_operand) {
+    plan.usage_error =
+        "-o takes a folder; to write one picture to standard output: bmpsepia "
+        "IN.jpg -";
+    return plan;
+  }
+  if (std::find(options.inputs.begin(), options.inputs.end(), stream_operand) !=
+      options.inputs.end()) {
+    plan.usage_error = "standard input ('-') holds one picture, not a batch: bmpsepia - OUT.bmp";
+    return plan;
+  }
   Walker walker{options, &plan.jobs};
   bool saw_folder = false;
   for (const std::string& operand : options.inputs) {
@@ -160,7 +172,7 @@ Plan plan_batch(const Options& options) {
   }
   std::vector<FileId> output_ids;
   output_ids.reserve(plan.jobs.size());
-  for (const Job& job : plan.jobs) output_ids.push_back(id_of_path(job.output));
+  for (const Job& job : plan.jobs) output_ids.push_back(file_id(job.output));
   resolve_conflicts(&plan.jobs, output_ids);
   for (Job& job : plan.jobs) check_names(&job);
   return plan;
@@ -181,7 +193,7 @@ std::string bmp_name(std::string_view name) {
 
 std::string join_path(std::string_view folder, std::string_view name) {
   std::string path(folder);
-  if (!path.empty() && path.back() != '/') path += '/';
+  if (!path.empty() && !is_path_separator(path.back())) path += '/';
   path += name;
   return path;
 }
@@ -220,18 +232,18 @@ Plan plan_conversion(const Options& options) {
 
 void prepare_outputs(const Options& options, Plan* plan) {
   if (options.mode != Mode::convert_batch) return;
-  std::error_code error;
-  std::filesystem::create_directories(options.output, error);
-  if (error && !is_folder(options.output)) {
-    plan->fatal = "cannot create the folder " + options.output + ": " + error.message();
+  const std::string error = make_folders(options.output);
+  if (!error.empty()) {
+    plan->fatal = "cannot create the folder " + options.output + ": " + error;
     return;
   }
   if (!is_folder(options.output)) {
     plan->fatal = options.output + " is not a folder";
     return;
   }
-  if (access(options.output.c_str(), W_OK | X_OK) != 0) {
-    plan->fatal = "cannot write into " + options.output + ": " + strerror(errno);
+  const std::string problem = folder_write_problem(options.output);
+  if (!problem.empty()) {
+    plan->fatal = "cannot write into " + options.output + ": " + problem;
     return;
   }
   std::set<std::string> made;
@@ -243,55 +255,11 @@ void prepare_outputs(const Options& options, Plan* plan) {
         made.count(folder) != 0) {
       continue;
     }
-    std::filesystem::create_directories(folder, error);
-    if (error && !is_folder(folder)) {
-      job.problem = "cannot create the folder " + folder + ": " + error.message();
+    const std::string failure = make_folders(folder);
+    if (!failure.empty()) {
+      job.problem = "cannot create the folder " + folder + ": " + failure;
       continue;
     }
     made.insert(folder);
   }
-}
-
-std::string explain_input_failure(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return strerror(errno);
-  struct stat info;
-  const bool folder = fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
-  close(fd);
-  return folder ? strerror(EISDIR) : "";
-}
-
-std::string explain_output_failure(const std::string& path) {
-  // Asked as the library decides, by looking at the path, never opening it.
-  std::string target = path;
-  struct stat info;
-  if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-    struct stat folder;
-    if (stat(folder_of(path).c_str(), &folder) == 0 &&
-        (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH) && info.st_uid != geteuid() &&
-        info.st_uid != folder.st_uid) {
-      return "a symbolic link that another user made in a shared folder";
-    }
-    if (stat(path.c_str(), &info) != 0) {
-      return errno == ENOENT ? "a symbolic link to nothing" : strerror(errno);
-    }
-    if (char* resolved = realpath(path.c_str(), nullptr)) {
-      target = resolved;
-      free(resolved);
-    }
-  }
-  const bool exists = stat(target.c_str(), &info) == 0;
-  if (exists && S_ISDIR(info.st_mode)) return strerror(EISDIR);
-  if (exists && !S_ISREG(info.st_mode)) return "not a regular file";
-  if (exists && access(target.c_str(), W_OK) != 0) return strerror(errno);
-  struct stat folder;
-  if (stat(folder_of(target).c_str(), &folder) != 0) return strerror(errno);
-  if (!S_ISDIR(folder.st_mode)) return strerror(ENOTDIR);
-  if (access(folder_of(target).c_str(), W_OK | X_OK) != 0) return strerror(errno);
-  // A sticky folder lets only the owners of the file and of the folder replace the file.
-  if (exists && (folder.st_mode & S_ISVTX) != 0 && geteuid() != 0 && info.st_uid != geteuid() &&
-      folder.st_uid != geteuid()) {
-    return strerror(EPERM);
-  }
-  return "";
 }

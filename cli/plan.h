@@ -7,17 +7,20 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "cli/system.h"
 
-struct FileId {
-  uint64_t device = 0;
-  uint64_t inode = 0;  // 0 when unknown
-  bool known() const { return inode != 0; }
-  bool operator==(const FileId&) const = default;
-};
+// "-" on the command line: the user's explicit choice of a stream, shown by these names.
+constexpr const char* stream_operand = "-";
+constexpr const char* standard_input_name = "standard input";
+constexpr const char* standard_output_name = "standard output";
 
 struct Job {
-  std::string input;  // as the user named it, or the folder joined with the name found in it
+  // As the user named it, or the folder joined with the name found in it; for a stream, the
+  // stream's name.
+  std::string input;
   std::string output;
+  bool from_standard_input = false;
+  bool to_standard_output = false;
   FileId input_id;
   std::string problem;  // when not empty the job is not converted, and this says why
 };
@@ -41,8 +44,3 @@ void resolve_conflicts(std::vector<Job>* jobs, const std::vector<FileId>& output
 Plan plan_conversion(const Options& options);
 // Creates the output folder of a batch and the subfolders its jobs need.
 void prepare_outputs(const Options& options, Plan* plan);
-
-// Why opening a file for reading or creating an output may have failed, as the system says it,
-// or empty when nothing is found.
-std::string explain_input_failure(const std::string& path);
-std::string explain_output_failure(const std::string& path);

@@ -2,12 +2,7 @@
 
 #include "cli/report.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-
+#include "cli/system.h"
 #include "cli/utf8.h"
 
 namespace {
@@ -19,10 +14,20 @@ std::string tenths_text(int64_t tenths) {
   return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
 }
 
-size_t terminal_columns() {
-  winsize size{};
-  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
-  return size.ws_col;
+// Blanks the line from column `used` on: with the terminal's sequence, or where it has none by
+// writing spaces over it.
+std::string blank_rest(size_t used) {
+  if (const char* erase = erase_to_line_end()) return erase;
+  const size_t columns = terminal_columns();
+  return used + 1 < columns ? std::string(columns - 1 - used, ' ') : "";
+}
+
+// Back to the start of a blank line.
+std::string wipe_line() {
+  std::string text = "\r";
+  text += blank_rest(0);
+  if (erase_to_line_end() == nullptr) text += '\r';
+  return text;
 }
 
 }  // namespace
@@ -49,16 +54,6 @@ std::string escape_controls(std::string_view text) {
     i += length == 0 ? 1 : length;
   }
   return out;
-}
-
-void write_stderr(const std::string& text) {
-  size_t written = 0;
-  while (written < text.size()) {
-    const ssize_t n = write(STDERR_FILENO, text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    written += static_cast<size_t>(n);
-  }
 }
 
 std::string format_duration(int64_t milliseconds) {
@@ -113,19 +108,21 @@ void Reporter::draw() {
   // A line wider than the terminal would wrap, and "\r" returns only to the last row of it.
   const size_t columns = terminal_columns();
   if (text.size() >= columns) text.resize(columns - 1);
-  write_stderr("\r" + text + "\033[K");
+  text.insert(0, 1, '\r');
+  text += blank_rest(text.size() - 1);
+  write_stderr(text);
   drawn_ = true;
   last_draw_ms_ = elapsed_ms();
 }
 
 void Reporter::clear() {
   if (!drawn_) return;
-  write_stderr("\r\033[K");
+  write_stderr(wipe_line());
   drawn_ = false;
 }
 
 void Reporter::line(const std::string& text) {
-  write_stderr((drawn_ ? "\r\033[K" : "") + escape_controls(text) + "\n");
+  write_stderr((drawn_ ? wipe_line() : "") + escape_controls(text) + "\n");
   drawn_ = false;
   if (progress_) draw();
 }

@@ -46,6 +46,3 @@ class Reporter {
   std::chrono::steady_clock::time_point start_;
   int64_t last_draw_ms_ = -1;
 };
-
-// Writes all of `text` to standard error in one go where the system allows.
-void write_stderr(const std::string& text);

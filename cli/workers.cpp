@@ -1,13 +1,13 @@
 // A pool of forked workers. Each converts one file at a time: the parent sends a job number
-// over a socket, the worker calls BMPSepia and answers with the result. The worker's standard
-// error is a pipe that the parent reads, so the library's message reaches the parent, which
-// alone writes to the terminal, in whole lines naming the file.
+// over a socket, the worker runs the library's conversion and answers with the result and the
+// decoder's fault. The worker's standard error is a pipe that the parent reads, so the
+// library's message reaches the parent, which alone writes to the terminal, in whole lines
+// naming the file.
 
 #include "cli/workers.h"
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sched.h>
 #if defined(__linux__)
 #include <sys/prctl.h>
 #endif
@@ -22,7 +22,6 @@
 #include <cstring>
 
 #include "bmpsepia.h"
-#include "cli/utf8.h"
 
 namespace {
 
@@ -71,11 +70,17 @@ bool send_all(int fd, const void* buffer, size_t bytes) {
   return true;
 }
 
-[[noreturn]] void worker_main(const std::vector<Job>& jobs, int control, int errors, pid_t parent) {
+// What a worker answers for each job: the job, the result, the fault and its detail.
+constexpr size_t reply_fields = 4;
+
+[[noreturn]] void worker_main(const std::vector<Job>& jobs, const ConversionOptions& options,
+                              int control, int errors, pid_t parent) {
   // Interruption is the parent's to handle: it lets conversions under way finish, or on a
   // second signal kills the workers.
   signal(SIGINT, SIG_IGN);
   signal(SIGTERM, SIG_IGN);
+  // A reader of standard output that goes away makes a failed write, told as one, not a death.
+  signal(SIGPIPE, SIG_IGN);
 #if defined(__linux__)
   // Nor may a worker outlive the tool, however the tool ends (SIGKILL from timeout included).
   prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -89,22 +94,24 @@ bool send_all(int fd, const void* buffer, size_t bytes) {
     uint32_t index = 0;
     if (!read_all(control, &index, sizeof index)) _exit(0);
     if (index >= jobs.size()) _exit(3);
-    std::u16string input;
-    std::u16string output;
-    // The plan let through only names that convert.
-    utf8_to_utf16(jobs[index].input, &input);
-    utf8_to_utf16(jobs[index].output, &output);
-    const int32_t result = BMPSepia(input.c_str(), output.c_str());
+    const Job& job = jobs[index];
+    ConversionOptions job_options = options;
+    job_options.from_standard_input = job.from_standard_input;
+    job_options.to_standard_output = job.to_standard_output;
+    const ConversionOutcome outcome =
+        convert_jpeg(job.input.c_str(), job.output.c_str(), job_options);
     fflush(stderr);
-    const int32_t reply[2] = {static_cast<int32_t>(index), result};
+    const int32_t reply[reply_fields] = {static_cast<int32_t>(index), outcome.result,
+                                         static_cast<int32_t>(outcome.fault), outcome.fault_detail};
     if (!send_all(control, reply, sizeof reply)) _exit(0);
   }
 }
 
 class Pool {
  public:
-  Pool(const std::vector<Job>& jobs, const std::vector<size_t>& todo, const WorkerEvents& events)
-      : jobs_(jobs), todo_(todo), events_(events) {}
+  Pool(const std::vector<Job>& jobs, const std::vector<size_t>& todo,
+       const ConversionOptions& options, const WorkerEvents& events)
+      : jobs_(jobs), todo_(todo), options_(options), events_(events) {}
 
   void run(int32_t count) {
     workers_.resize(static_cast<size_t>(count));
@@ -147,7 +154,7 @@ class Pool {
         if (other.control >= 0) close(other.control);
         if (other.errors >= 0) close(other.errors);
       }
-      worker_main(jobs_, channel[1], errors[1], parent);
+      worker_main(jobs_, options_, channel[1], errors[1], parent);
     }
     close(channel[1]);
     close(errors[1]);
@@ -221,7 +228,7 @@ class Pool {
   }
 
   void on_reply(Worker* worker) {
-    int32_t reply[2];
+    int32_t reply[reply_fields];
     if (!read_all(worker->control, reply, sizeof reply) || reply[0] != worker->job) {
       on_death(worker);
       return;
@@ -230,6 +237,8 @@ class Pool {
     drain(worker);
     Outcome outcome;
     outcome.converted = reply[1] == BMPSEPIA_CONVERTED;
+    outcome.fault = static_cast<Fault>(reply[2]);
+    outcome.fault_detail = reply[3];
     outcome.messages.swap(worker->captured);
     const auto job = static_cast<size_t>(worker->job);
     worker->job = -1;
@@ -297,6 +306,7 @@ class Pool {
 
   const std::vector<Job>& jobs_;
   const std::vector<size_t>& todo_;
+  const ConversionOptions& options_;
   const WorkerEvents& events_;
   std::vector<Worker> workers_;
   size_t next_ = 0;
@@ -308,7 +318,7 @@ class Pool {
 }  // namespace
 
 int run_workers(const std::vector<Job>& jobs, const std::vector<size_t>& todo, int32_t workers,
-                const WorkerEvents& events) {
+                const ConversionOptions& options, const WorkerEvents& events) {
   if (todo.empty()) return 0;
   stop_signal = 0;
   halt_signal = 0;
@@ -320,21 +330,11 @@ int run_workers(const std::vector<Job>& jobs, const std::vector<size_t>& todo, i
   struct sigaction old_term {};
   sigaction(SIGINT, &stop, &old_int);
   sigaction(SIGTERM, &stop, &old_term);
-  Pool pool(jobs, todo, events);
+  Pool pool(jobs, todo, options, events);
   const auto count = static_cast<int32_t>(
       std::min<size_t>(todo.size(), static_cast<size_t>(workers < 1 ? 1 : workers)));
   pool.run(count);
   sigaction(SIGINT, &old_int, nullptr);
   sigaction(SIGTERM, &old_term, nullptr);
   return halt_signal != 0 ? halt_signal : stop_signal;
-}
-
-int32_t default_worker_count() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0) {
-    const int count = CPU_COUNT(&set);
-    if (count > 0) return count;
-  }
-  const long online = sysconf(_SC_NPROCESSORS_ONLN);
-  return online > 0 ? static_cast<int32_t>(online) : 1;
 }

@@ -1,6 +1,7 @@
 #pragma once
-// Runs conversions in worker processes: a worker that dies (out of memory, a signal) costs only
-// the file it was converting, and a second Ctrl-C can stop them all at once.
+// Runs conversions at once: in worker processes on POSIX, where a worker that dies (out of
+// memory, a signal) costs only the file it was converting, and a second Ctrl-C can stop them
+// all at once; in threads on Windows.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,10 +10,13 @@
 #include <vector>
 
 #include "cli/plan.h"
+#include "entry/conversion.h"
 
 struct Outcome {
   bool converted = false;
-  std::string messages;    // all the worker wrote on standard error during the job
+  std::string messages;       // all the worker wrote on standard error during the job
+  Fault fault = Fault::none;  // why the library refused the input
+  int32_t fault_detail = 0;
   int32_t end_signal = 0;  // the worker died during the job by this signal
   int32_t end_status = 0;  // or exited with this status
   bool halted = false;     // killed part way, after a second SIGINT or SIGTERM
@@ -23,11 +27,10 @@ struct WorkerEvents {
   std::function<void()> tick;  // at least ten times a second
 };
 
-// Converts jobs[i] for each i in `todo`, in that order, with up to `workers` processes; reports
-// each outcome in this process as it arrives. Returns 0 when every job ran, or the signal
-// (SIGINT, SIGTERM) that stopped it: after the first, conversions under way are finished and
-// no other started; a second kills the workers at once, and its number is returned.
+// Converts jobs[i] for each i in `todo`, in that order, with up to `workers` at once, with
+// `options` and each job's streams; reports each outcome in this thread as it arrives. Returns 0
+// when every job ran, or the signal (SIGINT, SIGTERM) that stopped it: after the first,
+// conversions under way are finished and no other started; a second stops them at once, and
+// its number is returned.
 int run_workers(const std::vector<Job>& jobs, const std::vector<size_t>& todo, int32_t workers,
-                const WorkerEvents& events);
-
-int32_t default_worker_count();  // the CPUs this process may run on
+                const ConversionOptions& options, const WorkerEvents& events);

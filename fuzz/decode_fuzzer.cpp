@@ -1,7 +1,7 @@
 // libFuzzer target: the decode from bytes in memory, exactly as BMPSepia runs it once the file
 // is loaded: a record of its own, decode_jpeg, then every row rendered as the BMP writer asks
 // for them (blue, green, red, bottom row first), and the record freed. Crashes on any outcome a
-// caller could not live with.
+// caller could not live with. The EXIF orientation that --auto-orient reads is read too.
 
 #include <cstdint>
 #include <cstdio>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bmp/bmp_writer.h"
+#include "entry/orientation.h"
 #include "jpeg/decoder.h"
 #include "platform/platform.h"
 #include "render/render.h"
@@ -52,6 +53,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) { return 0; }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > INT32_MAX || too_large_to_fuzz(std::vector<uint8_t>(data, data + size))) return 0;
+  const int32_t orientation = read_exif_orientation(data, static_cast<int32_t>(size));
+  if (orientation < 1 || orientation > 8) fault("an orientation out of range");
   const int32_t blocks_before = platform_live_allocations();
   DecoderState* d = new_decoder();
   if (d == nullptr) fault("no memory for a record");

@@ -40,6 +40,8 @@ bool platform_write(const void* source, size_t bytes, PlatformFile* file) {
 
 bool platform_close(PlatformFile* file) { return fclose(stream_of(file)) == 0; }
 
+bool platform_flush(PlatformFile* file) { return fflush(stream_of(file)) == 0; }
+
 void* platform_allocate(size_t bytes) {
   int32_t until = allocations_until_failure.load(std::memory_order_relaxed);
   while (until > 0 && !allocations_until_failure.compare_exchange_weak(until, until - 1)) {

@@ -17,6 +17,11 @@ int64_t platform_tell(PlatformFile* file);                        // -1 when it 
 size_t platform_read(void* buffer, size_t bytes, PlatformFile* file);
 bool platform_write(const void* source, size_t bytes, PlatformFile* file);
 bool platform_close(PlatformFile* file);  // false when buffered bytes could not be written
+// The process's standard input and output as byte streams (binary, untranslated, on Windows),
+// or null when the descriptor is closed. Never closed by the caller: flushed instead.
+PlatformFile* platform_standard_input();
+PlatformFile* platform_standard_output();
+bool platform_flush(PlatformFile* file);  // false when buffered bytes could not be written
 
 void* platform_allocate(size_t bytes);  // null when none is available
 void platform_release(void* block);     // null does nothing

@@ -282,6 +282,14 @@ void platform_seek(PlatformFile* file, SeekOrigin origin) {
 
 int64_t platform_tell(PlatformFile* file) { return ftello(stream_of(file)); }
 
+PlatformFile* platform_standard_input() {
+  return fcntl(STDIN_FILENO, F_GETFD) < 0 ? nullptr : reinterpret_cast<PlatformFile*>(stdin);
+}
+
+PlatformFile* platform_standard_output() {
+  return fcntl(STDOUT_FILENO, F_GETFD) < 0 ? nullptr : reinterpret_cast<PlatformFile*>(stdout);
+}
+
 bool platform_begin_replace(const char* path, PendingFile* pending) {
   *pending = PendingFile{};
   if (path == nullptr || path[0] == '\0') return false;

@@ -230,6 +230,25 @@ void platform_seek(PlatformFile* file, SeekOrigin origin) {
 
 int64_t platform_tell(PlatformFile* file) { return _ftelli64(stream_of(file)); }
 
+namespace {
+
+// A standard stream in binary mode: text mode would turn every 0x0A byte written into 0x0D 0x0A
+// and end a read at the first 0x1A.
+PlatformFile* binary_stream(FILE* stream) {
+  const int fd = _fileno(stream);
+  if (fd < 0) return nullptr;
+  // -2: a program started without this stream (a GUI or detached process).
+  const intptr_t handle = _get_osfhandle(fd);
+  if (handle == -1 || handle == -2 || _setmode(fd, _O_BINARY) == -1) return nullptr;
+  return reinterpret_cast<PlatformFile*>(stream);
+}
+
+}  // namespace
+
+PlatformFile* platform_standard_input() { return binary_stream(stdin); }
+
+PlatformFile* platform_standard_output() { return binary_stream(stdout); }
+
 bool platform_begin_replace(const char* path, PendingFile* pending) {
   *pending = PendingFile{};
   if (path == nullptr || path[0] == '\0') return false;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need, when the machine lacks them.
+# Installs the Debian packages that building and testing need, when the machine lacks them;
+# GNU parallel is for the recipe of the README that a test runs.
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev libjpeg62-turbo-dev libjpeg-turbo-progs "$@")
+packages=(cmake make g++ libgtest-dev libjpeg62-turbo-dev libjpeg-turbo-progs parallel "$@")
 missing=()
 for p in "${packages[@]}"; do
   # Once another architecture's build is installed too, only the qualified name is unambiguous.

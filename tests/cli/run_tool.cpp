@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -101,23 +102,51 @@ ProgramRun run_program(const std::vector<std::string>& argv, const RunOptions& o
   }
   int out[2];
   int err[2];
+  int in[2] = {-1, -1};
   if (pipe2(out, O_CLOEXEC) != 0) return run;
   if (pipe2(err, O_CLOEXEC) != 0) return run;
+  if (options.input && pipe2(in, O_CLOEXEC) != 0) return run;
   const pid_t pid = fork();
   if (pid < 0) return run;
   if (pid == 0) {
     setpgid(0, 0);  // so a test can signal the program and its workers together, like a shell
-    const int null_fd = open("/dev/null", O_RDONLY);
-    dup2(null_fd, STDIN_FILENO);
-    dup2(out[1], STDOUT_FILENO);
+    const int in_fd = options.input                ? in[0]
+                      : options.input_file.empty() ? open("/dev/null", O_RDONLY)
+                                                   : open(options.input_file.c_str(), O_RDONLY);
+    const int out_fd = options.output_file.empty()
+                           ? out[1]
+                           : open(options.output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in_fd < 0 || out_fd < 0) _exit(126);
+    dup2(in_fd, STDIN_FILENO);
+    dup2(out_fd, STDOUT_FILENO);
     dup2(err[1], STDERR_FILENO);
     exec_child(argv, options);
   }
   setpgid(pid, pid);  // as the child does, so that neither order of the two races
   close(out[1]);
   close(err[1]);
+  // Fed from a thread of its own, so that a program writing much before it reads cannot stall
+  // both sides; a program that stops reading ends the feed with EPIPE, never a signal here.
+  std::thread feeder;
+  if (options.input) {
+    close(in[0]);
+    feeder = std::thread([fd = in[1], &bytes = *options.input] {
+      sigset_t pipe_signal;
+      sigemptyset(&pipe_signal);
+      sigaddset(&pipe_signal, SIGPIPE);
+      pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+      for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+      }
+      close(fd);
+    });
+  }
   if (options.while_running) options.while_running(pid);
   collect(pid, out[0], err[0], &run);
+  if (feeder.joinable()) feeder.join();
   return run;
 }
 

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ struct RunOptions {
   bool unprivileged = false;                 // when running as root, run as nobody instead
   std::vector<std::string> environment;      // NAME=value settings added for the program
   std::function<void(pid_t)> while_running;  // called once the program has started
+  // Standard input: these bytes through a pipe, else the file `input_file`, else /dev/null.
+  std::optional<std::string> input;
+  std::string input_file;
+  std::string output_file;  // standard output into this file rather than into `out`
 };
 
 // Options to run in the folder `cwd`, optionally doing `while_running` meanwhile.

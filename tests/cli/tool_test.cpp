@@ -28,6 +28,8 @@ const char* const good_files[] = {"suite_32x32_420.jpg", "cimg_f028c_591x400_444
                                   "gofuzz_video001_150x103_422.jpg",
                                   "cimg_gel_508x349_grey_2x2_dri32.jpg", "suite_13x13_grey.jpg"};
 const char* const damaged_file = "bad_lepton_nofsync.jpg";
+const std::string reason_of_damaged = " (damaged: restart marker out of order)";
+const std::string damaged_message = "Error decoding jpg. Please try again..." + reason_of_damaged;
 const char* const bogus_table_file = "bad_cimg_bogus_dht.jpeg";
 const char* const large_file = "jxl_flower_2268x1512_420_dri13.jpg";
 
@@ -208,9 +210,12 @@ TEST(Tool, BadFilesAmongGoodOnesAreNamedAndTheGoodOnesWritten) {
   lines.pop_back();
   std::sort(lines.begin(), lines.end());  // workers finish in any order
   EXPECT_EQ(lines, (std::vector<std::string>{
-                       "photos/bogus.jpg: Error decoding jpg. Please try again...",
-                       "photos/damaged.jpg: Error decoding jpg. Please try again...",
-                       "photos/empty.jpg: Error decoding jpg. Please try again..."}));
+                       "photos/bogus.jpg: Error decoding jpg. Please try again... (damaged: bad "
+                       "marker segment)",
+                       "photos/damaged.jpg: Error decoding jpg. Please try again... (damaged: "
+                       "restart marker out of order)",
+                       "photos/empty.jpg: Error decoding jpg. Please try again... (not a JPEG "
+                       "file)"}));
 }
 
 TEST(Tool, MissingInputIsNamedWithTheReason) {
@@ -402,7 +407,7 @@ TEST(Tool, QuietBatchTellsOnlyFailures) {
   const ProgramRun run =
       run_tool({"-q", "-o", "out", "good.jpg", "bad.jpg"}, in_folder(dir.root()));
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "bad.jpg: Error decoding jpg. Please try again...\n");
+  EXPECT_EQ(run.err, "bad.jpg: " + damaged_message + "\n");
   EXPECT_TRUE(file_exists(dir.path("out/good.bmp")));
 }
 
@@ -417,15 +422,13 @@ TEST(Tool, ProgressLineOnlyOnATerminal) {
   EXPECT_EQ(shown.status, 1) << shown.out;
   // Drawn at once, wiped before the failure line and at the end, then the summary.
   EXPECT_TRUE(shown.out.starts_with("\rbmpsepia: 0/5 (0%)\033[K")) << shown.out;
-  EXPECT_TRUE(
-      contains(shown.out, "\r\033[Kin/bad.jpg: Error decoding jpg. Please try again...\r\n"))
-      << shown.out;
+  EXPECT_TRUE(contains(shown.out, "\r\033[Kin/bad.jpg: " + damaged_message + "\r\n")) << shown.out;
   const size_t summary = shown.out.rfind("\r\033[Kbmpsepia: 4 converted, 1 failed, ");
   ASSERT_NE(summary, std::string::npos) << shown.out;
   EXPECT_EQ(shown.out.find('\r', summary + 1), shown.out.size() - 2);  // only the final "\r\n"
 
   const ProgramRun quiet = run_tool({"-q", "-o", "out2", "in"}, on_terminal(dir.root()));
-  EXPECT_EQ(quiet.out, "in/bad.jpg: Error decoding jpg. Please try again...\r\n");
+  EXPECT_EQ(quiet.out, "in/bad.jpg: " + damaged_message + "\r\n");
 }
 
 TEST(Tool, AWorkerThatDiesCostsOnlyItsFile) {
@@ -488,11 +491,11 @@ TEST(Tool, NamesWithControlCharactersStayOnOneLine) {
   copy_corpus(damaged_file, dir.path("bad\nname.jpg"));
   const struct {
     std::vector<std::string> args;
-    const char* first_line;
+    std::string first_line;
     size_t lines;
   } cases[] = {
       {{"-q", "-o", "out", "bad\nname.jpg"},
-       "bad\\nname.jpg: Error decoding jpg. Please try again...",
+       "bad\\nname.jpg: Error decoding jpg. Please try again..." + reason_of_damaged,
        1},
       {{"good.jpg", "gone\x1b[2J/x.bmp"},
        "gone\\x1b[2J/x.bmp: Error opening the output file. (No such file or directory)",

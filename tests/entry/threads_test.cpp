@@ -1,5 +1,6 @@
 // BMPSepia called from several threads at once: every call gives the result and bytes of the
-// same call made alone, and every message stays one whole line.
+// same call made alone, and every message stays one whole line. The same for the conversion
+// routine with the options the Windows tool's threads give it.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "bmpsepia.h"
+#include "entry/conversion.h"
 #include "support/files.h"
 
 namespace {
@@ -72,8 +74,8 @@ TEST(Threads, ConcurrentCallsGiveTheBytesOfLoneCalls) {
               dir.path("t" + std::to_string(t) + "_" + std::to_string(k) + ".bmp");
           const Outcome outcome = convert(corpus_dir() + "/" + file, out);
           if (!(outcome == alone[file]) && mismatches++ < 5) {
-            reports[static_cast<size_t>(t)] += file + ": result " + std::to_string(outcome.result) + ", digest " +
-                          outcome.digest + "\n";
+            reports[static_cast<size_t>(t)] += file + ": result " + std::to_string(outcome.result) +
+                                               ", digest " + outcome.digest + "\n";
           }
         }
       }
@@ -98,6 +100,52 @@ TEST(Threads, ConcurrentCallsGiveTheBytesOfLoneCalls) {
         << "line " << count << ": " << line;
   }
   EXPECT_EQ(count, failures_per_round * rounds * thread_count);
+}
+
+// Turned pictures (the phone photograph stored on its side) among plain and refused ones, each
+// call with its fault and without a message, as the Windows tool's threads make them.
+TEST(Threads, ConcurrentTurnedConversionsGiveTheOutcomesOfLoneOnes) {
+  struct Seen {
+    int32_t result;
+    Fault fault;
+    int32_t detail;
+    std::string digest;
+    bool operator==(const Seen&) const = default;
+  };
+  const std::vector<std::string> files = {"recurser_landscape6_1200x1800_420_exif.jpg",
+                                          "suite_32x32_420.jpg",
+                                          "gofuzz_video001_150x103_422.jpg",
+                                          "bad_lepton_nofsync.jpg",
+                                          "unsup_suite_12bit_32x32.jpg",
+                                          "bad_cimg_bad_huffman_table.jpeg"};
+  TempDir dir;
+  const auto convert_turned = [&](const std::string& file, const std::string& out) {
+    ConversionOptions options;
+    options.auto_orient = true;
+    options.print_message = false;
+    const ConversionOutcome c =
+        convert_jpeg((corpus_dir() + "/" + file).c_str(), out.c_str(), options);
+    Seen seen{c.result, c.fault, c.fault_detail,
+              file_exists(out) ? sha256_hex(read_file(out)) : "-"};
+    unlink(out.c_str());
+    return seen;
+  };
+  std::map<std::string, Seen> alone;
+  for (const std::string& file : files) alone[file] = convert_turned(file, dir.path("alone.bmp"));
+  ASSERT_NE(alone[files[0]].digest, "-") << "corpus missing at " << corpus_dir();
+  std::atomic<int32_t> mismatches{0};
+  std::vector<std::thread> threads;
+  for (int32_t t = 0; t < thread_count; ++t) {
+    threads.emplace_back([&, t] {
+      for (size_t k = 0; k < files.size(); ++k) {
+        const std::string& file = files[(k + static_cast<size_t>(t)) % files.size()];
+        const std::string out = dir.path("t" + std::to_string(t) + "_" + std::to_string(k));
+        if (!(convert_turned(file, out) == alone[file])) ++mismatches;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(mismatches.load(), 0);
 }
 
 }  // namespace

@@ -1,0 +1,137 @@
+// The conversion routine behind BMPSepia and the tool: load the JPEG bytes, decode them, write
+// the BMP rows straight into the file or stream, turned upright when asked.
+
+#include "entry/conversion.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "bmp/bmp_writer.h"
+#include "bmpsepia.h"
+#include "entry/orientation.h"
+#include "platform/platform.h"
+
+namespace {
+
+struct Input {
+  uint8_t* bytes;  // owned
+  int32_t size;
+};
+
+enum class LoadResult { loaded, cannot_open, too_large, no_memory };
+
+LoadResult load_file(const char* path, Input* input) {
+  PlatformFile* file = platform_open(path, "rb");
+  if (file == nullptr) return LoadResult::cannot_open;
+  platform_seek(file, SeekOrigin::end);
+  const int64_t size = platform_tell(file);
+  if (size < 0) {
+    platform_close(file);
+    return LoadResult::cannot_open;
+  }
+  if (size > INT32_MAX) {
+    platform_close(file);
+    return LoadResult::too_large;
+  }
+  input->bytes = static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(size)));
+  if (input->bytes == nullptr) {
+    platform_close(file);
+    return LoadResult::no_memory;
+  }
+  platform_seek(file, SeekOrigin::start);
+  // A short read goes on with the bytes that arrived.
+  input->size = static_cast<int32_t>(platform_read(input->bytes, static_cast<size_t>(size), file));
+  platform_close(file);
+  return LoadResult::loaded;
+}
+
+// Standard input, whose size is known only at its end: read into a block that doubles as it
+// fills, so that a stream of n bytes is held in at most 2n while it arrives.
+LoadResult load_stream(PlatformFile* stream, Input* input) {
+  if (stream == nullptr) return LoadResult::cannot_open;
+  constexpr int64_t first_capacity = 64 * 1024;
+  int64_t capacity = 0;
+  int64_t size = 0;
+  uint8_t* bytes = nullptr;
+  for (;;) {
+    if (size == capacity) {
+      if (capacity == INT32_MAX) {
+        platform_release(bytes);
+        return LoadResult::too_large;
+      }
+      // At most INT32_MAX bytes: one more than a decode takes, to tell a longer stream.
+      const int64_t grown = capacity == 0 ? first_capacity : capacity * 2;
+      const int64_t next = grown > INT32_MAX ? INT32_MAX : grown;
+      auto* larger = static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(next)));
+      if (larger == nullptr) {
+        platform_release(bytes);
+        return LoadResult::no_memory;
+      }
+      if (size > 0) memcpy(larger, bytes, static_cast<size_t>(size));
+      platform_release(bytes);
+      bytes = larger;
+      capacity = next;
+    }
+    const size_t got = platform_read(bytes + size, static_cast<size_t>(capacity - size), stream);
+    if (got == 0) break;  // the end, or an error: go on with the bytes that arrived
+    size += static_cast<int64_t>(got);
+  }
+  if (size == INT32_MAX) {
+    platform_release(bytes);
+    return LoadResult::too_large;
+  }
+  input->bytes = bytes;
+  input->size = static_cast<int32_t>(size);
+  return LoadResult::loaded;
+}
+
+ConversionOutcome failed(const ConversionOptions& options, const char* message,
+                         Fault fault = Fault::none, int32_t detail = 0) {
+  if (options.print_message) emit_message(message);
+  return ConversionOutcome{BMPSEPIA_FAILED, message, fault, detail, 1};
+}
+
+}  // namespace
+
+ConversionOutcome convert_jpeg(const char* input_path, const char* output_path,
+                               const ConversionOptions& options) {
+  Input input{nullptr, 0};
+  const LoadResult loaded = options.from_standard_input
+                                ? load_stream(platform_standard_input(), &input)
+                                : load_file(input_path, &input);
+  if (loaded == LoadResult::cannot_open) return failed(options, input_open_message);
+  if (loaded != LoadResult::loaded) {
+    return failed(options, input_decode_message,
+                  loaded == LoadResult::too_large ? Fault::too_large : Fault::out_of_memory);
+  }
+  const int32_t orientation =
+      options.auto_orient ? read_exif_orientation(input.bytes, input.size) : 1;
+  // Each call has a record of its own, so that calls from several threads do not meet.
+  DecoderState* decoder = new_decoder();
+  const int32_t decoded =
+      decoder == nullptr ? status_failed : decode_jpeg(*decoder, input.bytes, input.size);
+  platform_release(input.bytes);
+  if (decoded != 0) {
+    const Fault fault = decoder == nullptr ? Fault::out_of_memory : decoder->fault;
+    const int32_t detail = decoder == nullptr ? 0 : decoder->fault_detail;
+    delete_decoder(decoder);
+    return failed(options, input_decode_message, fault, detail);
+  }
+  // The picture is rendered row by row straight into the file, never whole in memory, unless
+  // a quarter turn reads it by columns.
+  TurnedPicture turned;
+  if (!begin_turn(*decoder, orientation, &turned)) {
+    delete_decoder(decoder);
+    return failed(options, input_decode_message, Fault::out_of_memory);
+  }
+  const BmpWriteResult written =
+      options.to_standard_output
+          ? write_bmp_stream(platform_standard_output(), turned.width, turned.height,
+                             render_turned_row, &turned)
+          : write_bmp_rows(output_path, turned.width, turned.height, render_turned_row, &turned);
+  end_turn(&turned);
+  delete_decoder(decoder);
+  if (written == BmpWriteResult::cannot_open) return failed(options, output_open_message);
+  if (written == BmpWriteResult::cannot_write) return failed(options, output_write_message);
+  return ConversionOutcome{BMPSEPIA_CONVERTED, nullptr, Fault::none, 0, orientation};
+}

@@ -1,0 +1,17 @@
+# Fails unless the program at PROGRAM needs no DLL but KERNEL32.dll and msvcrt.dll, as the DLL
+# does, and exports nothing.
+execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "${OBJDUMP} -p failed on ${PROGRAM}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+list(TRANSFORM imports REPLACE "DLL Name: " "")
+list(TRANSFORM imports TOLOWER)
+list(SORT imports)
+if(NOT imports STREQUAL "kernel32.dll;msvcrt.dll")
+  message(FATAL_ERROR "${PROGRAM} needs '${imports}', want KERNEL32.dll and msvcrt.dll alone")
+endif()
+if(dump MATCHES "\\[Ordinal/Name Pointer\\] Table")
+  message(FATAL_ERROR "${PROGRAM} exports names")
+endif()
+message(STATUS "imports: ${imports}")
