@@ -43,7 +43,7 @@ def main():
         "magick": lambda p: ["/usr/bin/convert", p, "-sepia-tone", "80%", f"{out}/magick.bmp"],
     }
     print(f"{'photo':<16} {'bmpsepia s':>10} {'djpeg s':>8} {'magick s':>9} "
-          f"{'vs djpeg':>9} {'vs magick':>9} {'peak MB':>8} {'B/px':>5}")
+          f"{'vs djpeg':>9} {'vs magick':>9} {'peak MiB':>8} {'B/px':>5}")
     for photo in photos:
         times = {name: [] for name in tools}
         ratios_djpeg, ratios_magick = [], []
