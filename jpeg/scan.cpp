@@ -96,18 +96,30 @@ bool check_progressive_scan(DecoderState& d, const ScanHeader& scan) {
   return true;
 }
 
-// Reads one block's codes into `coefficients`, dequantised, in natural order. Returns the rows
-// that may hold a non-zero coefficient (bit r for row r).
-inline uint32_t read_coefficients(DecoderState& d, BitReader& r, const ScanTables& tables,
-                                  ComponentPlane& component) {
-  int32_t* coefficients = d.coefficients;  // all zero on entry
-  const uint16_t* quant = d.quant_tables[component.quant_index];
-  const int32_t dc_slot = component.dc_table;
-  const HuffmanValue dc = read_huffman(r, tables.fast[0][dc_slot], d.huffman_lookup[0][dc_slot]);
-  component.dc_predictor = wrap_add(component.dc_predictor, dc.value);
-  coefficients[0] = wrap_mul(component.dc_predictor, quant[0]);
-  const FastEntry* ac_fast = tables.fast[1][component.ac_table];
-  const HuffmanEntry* ac_full = d.huffman_lookup[1][component.ac_table];
+// What one component's blocks are decoded with in a scan, looked up once for the scan.
+struct BlockTables {
+  const FastEntry* dc_fast;
+  const HuffmanEntry* dc_full;
+  const FastEntry* ac_fast;
+  const HuffmanEntry* ac_full;
+  const uint16_t* quant;
+};
+
+BlockTables block_tables(const DecoderState& d, const ScanTables& tables, const ComponentPlane& c) {
+  return {tables.fast[0][c.dc_table], d.huffman_lookup[0][c.dc_table], tables.fast[1][c.ac_table],
+          d.huffman_lookup[1][c.ac_table], d.quant_tables[c.quant_index]};
+}
+
+// Reads one block's codes into `coefficients` (all zero on entry), dequantised, in natural
+// order. Returns the rows that may hold a non-zero coefficient (bit r for row r).
+inline uint32_t read_coefficients(int32_t* coefficients, BitReader& r, const BlockTables& t,
+                                  int32_t& dc_predictor) {
+  const uint16_t* quant = t.quant;
+  const HuffmanValue dc = read_huffman(r, t.dc_fast, t.dc_full);
+  dc_predictor = wrap_add(dc_predictor, dc.value);
+  coefficients[0] = wrap_mul(dc_predictor, quant[0]);
+  const FastEntry* ac_fast = t.ac_fast;
+  const HuffmanEntry* ac_full = t.ac_full;
   uint32_t rows_used = 1;
   // A failure ends the scan after this block, so the loop need not ask about it: a code that
   // is not found gives symbol 0 and ends the block, and every pass moves k on.
@@ -136,8 +148,13 @@ inline uint32_t read_coefficients(DecoderState& d, BitReader& r, const ScanTable
 // A sequential scan of Huffman codes, each block decoded into its plane.
 class SequentialHuffman {
  public:
-  SequentialHuffman(const DecoderState& d, const ScanTables& tables)
-      : reader_(load_bit_reader(d)), tables_(tables) {}
+  SequentialHuffman(const DecoderState& d, const ScanHeader& scan, const ScanTables& tables)
+      : reader_(load_bit_reader(d)) {
+    for (int32_t i = 0; i < scan.count; ++i) {
+      const ComponentPlane& c = *scan.components[i];
+      by_component_[&c - d.components] = block_tables(d, tables, c);
+    }
+  }
 
   bool failed() const { return reader_.failed; }
 
@@ -145,7 +162,8 @@ class SequentialHuffman {
   // would otherwise send it back to memory after each one.
   void block(DecoderState& d, ComponentPlane& c, int32_t bx, int32_t by) {
     BitReader r = reader_;
-    const uint32_t rows_used = read_coefficients(d, r, tables_, c);
+    const uint32_t rows_used =
+        read_coefficients(d.coefficients, r, by_component_[&c - d.components], c.dc_predictor);
     reader_ = r;
     // After a failure the scan stops and the plane's samples no longer matter.
     if (!r.failed) {
@@ -162,7 +180,7 @@ class SequentialHuffman {
 
  private:
   BitReader reader_;
-  const ScanTables& tables_;
+  BlockTables by_component_[max_components];
 };
 
 // A sequential scan of arithmetic-coded decisions (T.81 F.2.4), each block decoded into its
@@ -275,7 +293,7 @@ void decode_scan(DecoderState& d) {
     for (int32_t i = 0; i < scan.count; ++i) scan.components[i]->dc_predictor = 0;
     d.bit_buffer = 0;
     d.bit_count = 0;
-    SequentialHuffman coding(d, tables);
+    SequentialHuffman coding(d, scan, tables);
     walk_scan(d, scan, coding);
     coding.finish(d);
   }
@@ -302,7 +320,8 @@ void decode_block(DecoderState& d, ComponentPlane* component, uint8_t* dest) {
   build_fast_table(d.huffman_lookup[1][component->ac_table], tables.fast[1][component->ac_table]);
   BitReader r = load_bit_reader(d);
   platform_fill(d.coefficients, sizeof d.coefficients);
-  const uint32_t rows_used = read_coefficients(d, r, tables, *component);
+  const uint32_t rows_used = read_coefficients(
+      d.coefficients, r, block_tables(d, tables, *component), component->dc_predictor);
   if (!r.failed) transform_block(d.coefficients, rows_used, dest, component->stride);
   store_bit_reader(d, r);
 }

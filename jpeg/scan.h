@@ -74,15 +74,25 @@ void walk_scan(DecoderState& d, const ScanHeader& scan, Coding& coding) {
     }
     return;
   }
+  // The MCU's blocks, listed once: the planes' sample stores would otherwise have every
+  // sampling factor read again for each block.
+  struct McuBlock {
+    ComponentPlane* component;
+    int32_t h, v, h_samp, v_samp;
+  };
+  McuBlock blocks[max_components * 8 * 8];  // sampling factors go up to 8
+  int32_t count = 0;
+  for (int32_t i = 0; i < scan.count; ++i) {
+    ComponentPlane& c = *scan.components[i];
+    for (int32_t v = 0; v < c.v_samp; ++v) {
+      for (int32_t h = 0; h < c.h_samp; ++h) blocks[count++] = {&c, h, v, c.h_samp, c.v_samp};
+    }
+  }
   for (int32_t my = 0; my < d.mcus_down && !coding.failed(); ++my) {
     for (int32_t mx = 0; mx < d.mcus_across && !coding.failed(); ++mx) {
-      for (int32_t i = 0; i < scan.count && !coding.failed(); ++i) {
-        ComponentPlane& c = *scan.components[i];
-        for (int32_t v = 0; v < c.v_samp && !coding.failed(); ++v) {
-          for (int32_t h = 0; h < c.h_samp && !coding.failed(); ++h) {
-            coding.block(d, c, mx * c.h_samp + h, my * c.v_samp + v);
-          }
-        }
+      for (int32_t j = 0; j < count && !coding.failed(); ++j) {
+        const McuBlock& b = blocks[j];
+        coding.block(d, *b.component, mx * b.h_samp + b.h, my * b.v_samp + b.v);
       }
       if (my != d.mcus_down - 1 || mx != d.mcus_across - 1) restart.after_mcu(d, scan, coding);
     }
