@@ -256,18 +256,7 @@ void decode_progressive_scan(DecoderState& d, const ScanHeader& scan) {
   }
   // Only the passes that decode codes need tables: DC first scans the DC ones, AC scans the AC.
   ScanTables tables;
-  uint32_t prepared = 0;
-  const Pass pass = pass_of(scan);
-  for (int32_t i = 0; i < scan.count; ++i) {
-    const ComponentPlane* c = scan.components[i];
-    if ((pass == Pass::dc_first && !prepare_huffman_table(d, 0, c->dc_table, tables, prepared)) ||
-        (scan.ss > 0 && !prepare_huffman_table(d, 1, c->ac_table, tables, prepared))) {
-      return;
-    }
-  }
-  for (int32_t i = 0; i < scan.count; ++i) scan.components[i]->dc_predictor = 0;
-  d.bit_buffer = 0;
-  d.bit_count = 0;
+  if (!start_huffman_scan(d, scan, pass_of(scan) == Pass::dc_first, scan.ss > 0, tables)) return;
   ProgressiveHuffman coding(d, scan, tables);
   walk_scan(d, scan, coding);
   coding.finish(d);

@@ -208,8 +208,7 @@ class SequentialArithmetic : public ArithmeticData {
   }
 };
 
-}  // namespace
-
+// The table of `table_class` in `slot`, made ready once for the scan.
 bool prepare_huffman_table(DecoderState& d, int32_t table_class, int32_t slot, ScanTables& tables,
                            uint32_t& prepared) {
   const uint32_t bit = 1u << (4 * table_class + slot);
@@ -221,6 +220,24 @@ bool prepare_huffman_table(DecoderState& d, int32_t table_class, int32_t slot, S
   }
   build_fast_table(d.huffman_lookup[table_class][slot], tables.fast[table_class][slot]);
   prepared |= bit;
+  return true;
+}
+
+}  // namespace
+
+bool start_huffman_scan(DecoderState& d, const ScanHeader& scan, bool dc, bool ac,
+                        ScanTables& tables) {
+  uint32_t prepared = 0;
+  for (int32_t i = 0; i < scan.count; ++i) {
+    const ComponentPlane* c = scan.components[i];
+    if ((dc && !prepare_huffman_table(d, 0, c->dc_table, tables, prepared)) ||
+        (ac && !prepare_huffman_table(d, 1, c->ac_table, tables, prepared))) {
+      return false;
+    }
+  }
+  for (int32_t i = 0; i < scan.count; ++i) scan.components[i]->dc_predictor = 0;
+  d.bit_buffer = 0;
+  d.bit_count = 0;
   return true;
 }
 
@@ -282,17 +299,7 @@ void decode_scan(DecoderState& d) {
     coding.finish(d);
   } else {
     ScanTables tables;
-    uint32_t prepared = 0;
-    for (int32_t i = 0; i < scan.count; ++i) {
-      const ComponentPlane* c = scan.components[i];
-      if (!prepare_huffman_table(d, 0, c->dc_table, tables, prepared) ||
-          !prepare_huffman_table(d, 1, c->ac_table, tables, prepared)) {
-        return;
-      }
-    }
-    for (int32_t i = 0; i < scan.count; ++i) scan.components[i]->dc_predictor = 0;
-    d.bit_buffer = 0;
-    d.bit_count = 0;
+    if (!start_huffman_scan(d, scan, true, true, tables)) return;
     SequentialHuffman coding(d, scan, tables);
     walk_scan(d, scan, coding);
     coding.finish(d);

@@ -113,10 +113,12 @@ struct ScanTables {
   FastEntry fast[2][table_slots][1 << fast_bits];
 };
 
-// Makes ready the table of `table_class` in `slot` for the scan: a slot no segment defined
-// takes the standard table where there is one. False (with `status` failed) where there is none.
-bool prepare_huffman_table(DecoderState& d, int32_t table_class, int32_t slot, ScanTables& tables,
-                           uint32_t& prepared);
+// Makes ready the Huffman tables a scan decodes with (its components' DC tables when `dc`, AC
+// tables when `ac`; a slot no segment defined takes the standard table where there is one) and
+// starts the scan's predictions and bits afresh. False (with `status` failed) where a table is
+// missing.
+bool start_huffman_scan(DecoderState& d, const ScanHeader& scan, bool dc, bool ac,
+                        ScanTables& tables);
 
 // Between restart intervals of Huffman-coded data the next restart marker must stand,
 // byte-aligned; the reader passes it up as 16 bits of data.
