@@ -74,7 +74,7 @@ bench: deps
 	@mkdir -p $(BUILD)/bench
 	@for s in 420 422 444 cmyk; do \
 	  [ -f $(BUILD)/bench/photo_$$s.jpg ] || \
-	    $(BUILD)/bench/make_photo ../shared/corpus $(BUILD)/bench/photo_$$s.jpg $$s; \
+	    $(BUILD)/bench/make_photo tests/corpus $(BUILD)/bench/photo_$$s.jpg $$s; \
 	done
 	@[ -f $(BUILD)/bench/photo_progressive.jpg ] || \
 	  jpegtran -progressive -outfile $(BUILD)/bench/photo_progressive.jpg $(BUILD)/bench/photo_420.jpg

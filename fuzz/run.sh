@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 build=${1:?build folder}
 mode=${2:?fuzz or smoke}
 shift 2
-corpus=${BMPSEPIA_CORPUS_DIR:-../shared/corpus}
+corpus=tests/corpus
 seeds="$build/seeds"
 "$build/fuzz/fuzz_seeds" "$seeds" >/dev/null
 # The file target writes two files per run: on a disk they cost three quarters of its time.

@@ -23,7 +23,7 @@
 
 namespace {
 
-// Small real photographs of the shared corpus, of several kinds, and what each converts to.
+// Small real photographs of the corpus, of several kinds, and what each converts to.
 const char* const good_files[] = {"suite_32x32_420.jpg", "cimg_f028c_591x400_444.jpg",
                                   "gofuzz_video001_150x103_422.jpg",
                                   "cimg_gel_508x349_grey_2x2_dri32.jpg", "suite_13x13_grey.jpg"};

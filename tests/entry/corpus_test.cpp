@@ -1,4 +1,4 @@
-// Every real file of the shared corpus gives its expected result and, when it converts, exactly
+// Every real file of the corpus gives its expected result and, when it converts, exactly
 // the expected bytes.
 
 #include <gtest/gtest.h>

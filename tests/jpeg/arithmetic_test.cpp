@@ -22,7 +22,7 @@
 namespace {
 
 // T.81 D.1 encoder (Code_0 and Code_1 of Figures D.1 to D.4, Renorm_e, Byte_out with its
-// stack of 0xFF bytes, Flush), to make test data. Table D.3 comes from the shared data file,
+// stack of 0xFF bytes, Flush), to make test data. Table D.3 comes from the tables kept as data,
 // not from the decoder's copy.
 class TestEncoder {
  public:

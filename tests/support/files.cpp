@@ -84,8 +84,7 @@ std::u16string utf16(const std::string& utf8) {
 std::string sha256_hex(const Bytes& bytes) { return sha256_hex(bytes.data(), bytes.size()); }
 
 std::string corpus_dir() {
-  const char* override_dir = getenv("BMPSEPIA_CORPUS_DIR");
-  return override_dir != nullptr ? override_dir : BMPSEPIA_CORPUS_DIR;
+  return BMPSEPIA_TEST_CORPUS;
 }
 
 std::vector<CorpusExpectation> corpus_expectations() {

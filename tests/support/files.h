@@ -30,7 +30,7 @@ std::vector<std::string> list_dir(const std::string& path);
 std::u16string utf16(const std::string& utf8);
 std::string sha256_hex(const Bytes& bytes);
 
-// The shared corpus of real JPEG files; tests fail, never skip, when it is missing.
+// The project's corpus of real JPEG files, tests/corpus.
 std::string corpus_dir();
 
 // A corpus file (relative to corpus_dir()), the result BMPSepia must give for it and the
