@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "entry/orientation.h"
 #include "jpeg/decoder.h"
-#include "render/render.h"
 #include "support/decoded_picture.h"
 #include "support/files.h"
 #include "support/reference_codec.h"
@@ -28,16 +28,19 @@ std::vector<uint8_t> picture;
 void run_ours(benchmark::State& state, const Bytes* jpeg) {
   for (auto _ : state) {
     DecoderState* d = new_decoder();
-    if (d == nullptr || decode_jpeg(*d, jpeg->data(), static_cast<int32_t>(jpeg->size())) != 0) {
+    PictureRows rows;
+    if (d == nullptr || decode_jpeg(*d, jpeg->data(), static_cast<int32_t>(jpeg->size())) != 0 ||
+        !begin_rows(*d, false, RenderOptions{}, &rows)) {
       state.SkipWithError("decode failed");
       delete_decoder(d);
       break;
     }
-    const size_t row_bytes = static_cast<size_t>(d->width) * 3;
-    for (int32_t y = 0; y < d->height; ++y) {
-      render_row(*d, y, ChannelOrder::rgb, &picture[static_cast<size_t>(y) * row_bytes]);
+    const size_t row_bytes = static_cast<size_t>(rows.width) * 3;
+    for (int32_t y = 0; y < rows.height; ++y) {
+      render_picture_row(&rows, y, &picture[static_cast<size_t>(y) * row_bytes]);
     }
     benchmark::DoNotOptimize(picture.data());
+    end_rows(&rows);
     delete_decoder(d);
   }
 }
@@ -85,8 +88,8 @@ class Collector : public benchmark::ConsoleReporter {
 // gives four-component pictures as ink values, which become colour as ours do.
 bool output_agrees(const Bytes& jpeg) {
   DecodedImage want;
-  const DecodedPicture ours = decode_picture(jpeg, true);
-  if (!reference_decode(jpeg, &want) || ours.status != status_running ||
+  const DecodedPicture ours = decode_picture(jpeg, false);
+  if (!reference_decode(jpeg, &want) || ours.result != 0 ||
       ours.pixels.size() != size_t{3} * want.width * want.height) {
     return false;
   }

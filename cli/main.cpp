@@ -22,41 +22,44 @@
 
 namespace {
 
-// The library's messages about the output file name the output; all others name the input.
-bool is_about_output(std::string_view line) {
-  return line == output_open_message || line == output_write_message;
+// Why the conversion failed, as far as the tool can tell, or empty.
+std::string reason_for(const Job& job, const ConversionOutcome& conversion) {
+  switch (conversion.status) {
+    case ConversionStatus::input_unreadable:
+      return job.from_standard_input ? "closed" : explain_input_failure(job.input);
+    case ConversionStatus::output_unwritable:
+      return job.to_standard_output ? "closed" : explain_output_failure(job.output);
+    case ConversionStatus::converted:
+    case ConversionStatus::write_failed:
+      return "";
+    default: {
+      char reason[fault_reason_capacity];
+      describe_fault(conversion.fault, conversion.fault_detail, reason, sizeof reason);
+      return reason;
+    }
+  }
 }
 
-// Why the library's message came, as far as the tool can tell, or empty.
-std::string reason_for(const Job& job, const Outcome& outcome, std::string_view line) {
-  if (line == input_open_message) {
-    return job.from_standard_input ? "closed" : explain_input_failure(job.input);
-  }
-  if (line == output_open_message) {
-    return job.to_standard_output ? "closed" : explain_output_failure(job.output);
-  }
-  if (line == input_decode_message) {
-    char reason[fault_reason_capacity];
-    describe_fault(outcome.fault, outcome.fault_detail, reason, sizeof reason);
-    return reason;
-  }
-  return "";
-}
-
+// The library's line for a failure, naming the file it is about, then the reason in
+// parentheses; then whatever else the conversion wrote on standard error, line by line.
 std::vector<std::string> outcome_lines(const Job& job, const Outcome& outcome) {
   std::vector<std::string> lines;
+  const ConversionOutcome& conversion = outcome.conversion;
+  if (outcome.reported && conversion.status != ConversionStatus::converted) {
+    const bool about_output = failed_side(conversion.status) == FailedSide::output;
+    std::string line =
+        (about_output ? job.output : job.input) + ": " + conversion_message(conversion.status);
+    const std::string reason = reason_for(job, conversion);
+    if (!reason.empty()) line += " (" + reason + ")";
+    lines.push_back(std::move(line));
+  }
   size_t start = 0;
   const std::string& text = outcome.messages;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
-    const std::string_view line(text.data() + start, end - start);
+    if (end > start) lines.push_back(job.input + ": " + text.substr(start, end - start));
     start = end + 1;
-    if (line.empty()) continue;
-    std::string out = (is_about_output(line) ? job.output : job.input) + ": " + std::string(line);
-    const std::string reason = reason_for(job, outcome, line);
-    if (!reason.empty()) out += " (" + reason + ")";
-    lines.push_back(std::move(out));
   }
   if (outcome.halted) {
     lines.push_back(job.input + ": not converted: stopped part way by a second signal");
@@ -67,10 +70,14 @@ std::vector<std::string> outcome_lines(const Job& job, const Outcome& outcome) {
   } else if (outcome.end_status > 0) {
     lines.push_back(job.input + ": not converted: the worker process exited with status " +
                     std::to_string(outcome.end_status));
-  } else if (!outcome.converted && lines.empty()) {
+  } else if (!outcome.reported && lines.empty()) {
     lines.push_back(job.input + ": not converted");
   }
   return lines;
+}
+
+bool converted(const Outcome& outcome) {
+  return outcome.reported && outcome.conversion.status == ConversionStatus::converted;
 }
 
 int usage_error(const std::string& message) {
@@ -116,7 +123,7 @@ int run(const std::vector<std::string>& args) {
 
   WorkerEvents events;
   events.done = [&](size_t index, const Outcome& outcome) {
-    reporter.count(outcome.converted);
+    reporter.count(converted(outcome));
     for (const std::string& line : outcome_lines(plan.jobs[index], outcome)) reporter.line(line);
     reporter.tick();
   };

@@ -1,8 +1,7 @@
 // A pool of forked workers. Each converts one file at a time: the parent sends a job number
-// over a socket, the worker runs the library's conversion and answers with the result and the
-// decoder's fault. The worker's standard error is a pipe that the parent reads, so the
-// library's message reaches the parent, which alone writes to the terminal, in whole lines
-// naming the file.
+// over a socket, the worker runs the library's conversion and answers with its outcome. The
+// worker's standard error is a pipe that the parent reads, so whatever else it writes there
+// reaches the parent, which alone writes to the terminal, in whole lines naming the file.
 
 #include "cli/workers.h"
 
@@ -20,8 +19,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-
-#include "bmpsepia.h"
 
 namespace {
 
@@ -70,8 +67,11 @@ bool send_all(int fd, const void* buffer, size_t bytes) {
   return true;
 }
 
-// What a worker answers for each job: the job, the result, the fault and its detail.
-constexpr size_t reply_fields = 4;
+// What a worker answers for each job: the job and how its conversion ended.
+struct Reply {
+  uint32_t job;
+  ConversionOutcome outcome;
+};
 
 [[noreturn]] void worker_main(const std::vector<Job>& jobs, const ConversionOptions& options,
                               int control, int errors, pid_t parent) {
@@ -98,12 +98,10 @@ constexpr size_t reply_fields = 4;
     ConversionOptions job_options = options;
     job_options.from_standard_input = job.from_standard_input;
     job_options.to_standard_output = job.to_standard_output;
-    const ConversionOutcome outcome =
-        convert_jpeg(job.input.c_str(), job.output.c_str(), job_options);
+    job_options.print_message = false;  // told by the parent, naming the file
+    const Reply reply{index, convert_jpeg(job.input.c_str(), job.output.c_str(), job_options)};
     fflush(stderr);
-    const int32_t reply[reply_fields] = {static_cast<int32_t>(index), outcome.result,
-                                         static_cast<int32_t>(outcome.fault), outcome.fault_detail};
-    if (!send_all(control, reply, sizeof reply)) _exit(0);
+    if (!send_all(control, &reply, sizeof reply)) _exit(0);
   }
 }
 
@@ -228,17 +226,16 @@ class Pool {
   }
 
   void on_reply(Worker* worker) {
-    int32_t reply[reply_fields];
-    if (!read_all(worker->control, reply, sizeof reply) || reply[0] != worker->job) {
+    Reply reply;
+    if (!read_all(worker->control, &reply, sizeof reply) || reply.job != worker->job) {
       on_death(worker);
       return;
     }
-    // The message was written before the reply, so it already waits in the pipe.
+    // Anything written before the reply already waits in the pipe.
     drain(worker);
     Outcome outcome;
-    outcome.converted = reply[1] == BMPSEPIA_CONVERTED;
-    outcome.fault = static_cast<Fault>(reply[2]);
-    outcome.fault_detail = reply[3];
+    outcome.reported = true;
+    outcome.conversion = reply.outcome;
     outcome.messages.swap(worker->captured);
     const auto job = static_cast<size_t>(worker->job);
     worker->job = -1;

@@ -13,10 +13,9 @@
 #include "entry/conversion.h"
 
 struct Outcome {
-  bool converted = false;
-  std::string messages;       // all the worker wrote on standard error during the job
-  Fault fault = Fault::none;  // why the library refused the input
-  int32_t fault_detail = 0;
+  bool reported = false;  // the conversion ran to its end, and `conversion` says how
+  ConversionOutcome conversion{};
+  std::string messages;    // anything else written on standard error during the job
   int32_t end_signal = 0;  // the worker died during the job by this signal
   int32_t end_status = 0;  // or exited with this status
   bool halted = false;     // killed part way, after a second SIGINT or SIGTERM
@@ -28,9 +27,9 @@ struct WorkerEvents {
 };
 
 // Converts jobs[i] for each i in `todo`, in that order, with up to `workers` at once, with
-// `options` and each job's streams; reports each outcome in this thread as it arrives. Returns 0
-// when every job ran, or the signal (SIGINT, SIGTERM) that stopped it: after the first,
-// conversions under way are finished and no other started; a second stops them at once, and
-// its number is returned.
+// `options` and each job's streams, printing nothing of the library's; reports each outcome in this
+// thread as it arrives. Returns 0 when every job ran, or the signal (SIGINT, SIGTERM) that stopped
+// it: after the first, conversions under way are finished and no other started; a second stops them
+// at once, and its number is returned.
 int run_workers(const std::vector<Job>& jobs, const std::vector<size_t>& todo, int32_t workers,
                 const ConversionOptions& options, const WorkerEvents& events);

@@ -19,7 +19,6 @@
 #include <thread>
 #include <utility>
 
-#include "bmpsepia.h"
 #include "cli/workers.h"
 
 namespace {
@@ -57,13 +56,9 @@ struct Queue {
 };
 
 Outcome convert(const Task& task) {
-  const ConversionOutcome result =
-      convert_jpeg(task.input.c_str(), task.output.c_str(), task.options);
   Outcome outcome;
-  outcome.converted = result.result == BMPSEPIA_CONVERTED;
-  if (result.message != nullptr) outcome.messages = std::string(result.message) + "\n";
-  outcome.fault = result.fault;
-  outcome.fault_detail = result.fault_detail;
+  outcome.reported = true;
+  outcome.conversion = convert_jpeg(task.input.c_str(), task.output.c_str(), task.options);
   return outcome;
 }
 

@@ -31,5 +31,5 @@ extern "C" BMPSEPIA_API int BMPSepia(const bmpsepia_char* jpeg_path,
   const ConversionOutcome outcome = convert_jpeg(in_path, out_path, ConversionOptions{});
   platform_release(in_path);
   platform_release(out_path);
-  return outcome.result;
+  return conversion_result(outcome);
 }

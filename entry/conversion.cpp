@@ -8,6 +8,7 @@
 
 #include "bmp/bmp_writer.h"
 #include "bmpsepia.h"
+#include "entry/fault_reasons.h"
 #include "entry/orientation.h"
 #include "platform/platform.h"
 
@@ -85,13 +86,38 @@ LoadResult load_stream(PlatformFile* stream, Input* input) {
   return LoadResult::loaded;
 }
 
-ConversionOutcome failed(const ConversionOptions& options, const char* message,
-                         Fault fault = Fault::none, int32_t detail = 0) {
-  if (options.print_message) emit_message(message);
-  return ConversionOutcome{BMPSEPIA_FAILED, message, fault, detail, 1};
+ConversionOutcome ended(const ConversionOptions& options, ConversionStatus status,
+                        Fault fault = Fault::none, int32_t detail = 0) {
+  if (options.print_message && status != ConversionStatus::converted) {
+    emit_message(conversion_message(status));
+  }
+  return ConversionOutcome{status, fault, detail, 1, 0, 0};
+}
+
+ConversionOutcome refused(const ConversionOptions& options, Fault fault, int32_t detail = 0) {
+  return ended(options, fault_status(fault), fault, detail);
 }
 
 }  // namespace
+
+int32_t conversion_result(const ConversionOutcome& outcome) {
+  return outcome.status == ConversionStatus::converted ? BMPSEPIA_CONVERTED : BMPSEPIA_FAILED;
+}
+
+const char* conversion_message(ConversionStatus status) {
+  switch (status) {
+    case ConversionStatus::converted:
+      return nullptr;
+    case ConversionStatus::input_unreadable:
+      return "Error opening jpg. Please try again...";
+    case ConversionStatus::output_unwritable:
+      return "Error opening the output file.";
+    case ConversionStatus::write_failed:
+      return "Error writing the output file.";
+    default:
+      return "Error decoding jpg. Please try again...";
+  }
+}
 
 ConversionOutcome convert_jpeg(const char* input_path, const char* output_path,
                                const ConversionOptions& options) {
@@ -99,39 +125,41 @@ ConversionOutcome convert_jpeg(const char* input_path, const char* output_path,
   const LoadResult loaded = options.from_standard_input
                                 ? load_stream(platform_standard_input(), &input)
                                 : load_file(input_path, &input);
-  if (loaded == LoadResult::cannot_open) return failed(options, input_open_message);
+  if (loaded == LoadResult::cannot_open) return ended(options, ConversionStatus::input_unreadable);
   if (loaded != LoadResult::loaded) {
-    return failed(options, input_decode_message,
-                  loaded == LoadResult::too_large ? Fault::too_large : Fault::out_of_memory);
+    return refused(options,
+                   loaded == LoadResult::too_large ? Fault::too_large : Fault::out_of_memory);
   }
-  const int32_t orientation =
-      options.auto_orient ? read_exif_orientation(input.bytes, input.size) : 1;
   // Each call has a record of its own, so that calls from several threads do not meet.
   DecoderState* decoder = new_decoder();
-  const int32_t decoded =
-      decoder == nullptr ? status_failed : decode_jpeg(*decoder, input.bytes, input.size);
+  const int32_t decoded = decoder == nullptr ? 1 : decode_jpeg(*decoder, input.bytes, input.size);
   platform_release(input.bytes);
   if (decoded != 0) {
     const Fault fault = decoder == nullptr ? Fault::out_of_memory : decoder->fault;
     const int32_t detail = decoder == nullptr ? 0 : decoder->fault_detail;
     delete_decoder(decoder);
-    return failed(options, input_decode_message, fault, detail);
+    return refused(options, fault, detail);
   }
   // The picture is rendered row by row straight into the file, never whole in memory, unless
   // a quarter turn reads it by columns.
-  TurnedPicture turned;
-  if (!begin_turn(*decoder, orientation, &turned)) {
+  PictureRows rows;
+  if (!begin_rows(*decoder, options.auto_orient, RenderOptions{}, &rows)) {
     delete_decoder(decoder);
-    return failed(options, input_decode_message, Fault::out_of_memory);
+    return refused(options, Fault::out_of_memory);
   }
   const BmpWriteResult written =
       options.to_standard_output
-          ? write_bmp_stream(platform_standard_output(), turned.width, turned.height,
-                             render_turned_row, &turned)
-          : write_bmp_rows(output_path, turned.width, turned.height, render_turned_row, &turned);
-  end_turn(&turned);
+          ? write_bmp_stream(platform_standard_output(), rows.width, rows.height,
+                             render_picture_row, &rows)
+          : write_bmp_rows(output_path, rows.width, rows.height, render_picture_row, &rows);
+  ConversionOutcome outcome{
+      ConversionStatus::converted, Fault::none, 0, rows.orientation, rows.width, rows.height};
+  end_rows(&rows);
   delete_decoder(decoder);
-  if (written == BmpWriteResult::cannot_open) return failed(options, output_open_message);
-  if (written == BmpWriteResult::cannot_write) return failed(options, output_write_message);
-  return ConversionOutcome{BMPSEPIA_CONVERTED, nullptr, Fault::none, 0, orientation};
+  if (written == BmpWriteResult::cannot_open) {
+    return ended(options, ConversionStatus::output_unwritable);
+  }
+  if (written == BmpWriteResult::cannot_write)
+    return ended(options, ConversionStatus::write_failed);
+  return outcome;
 }

@@ -13,20 +13,45 @@ struct ConversionOptions {
   bool print_message = true;         // print the failure's message, as BMPSepia does
 };
 
+// How a conversion ended. Each failure comes from one side: the input (it cannot be read), the
+// decode (it is refused, and `fault` says why), or the output (it cannot be written).
+enum class ConversionStatus : uint8_t {
+  converted,
+  input_unreadable,  // the input cannot be opened, sized or read
+  not_jpeg,          // the decode's refusals, by the kind of their fault
+  unsupported,
+  damaged,
+  too_large,
+  out_of_memory,
+  output_unwritable,  // the output cannot be created or replaced
+  write_failed,       // writing failed part way; nothing is left behind
+};
+
+enum class FailedSide : uint8_t { none, input, output };
+
+// The file a failure's message names: the output for the output's failures, the input for all
+// others.
+constexpr FailedSide failed_side(ConversionStatus status) {
+  if (status == ConversionStatus::converted) return FailedSide::none;
+  return status == ConversionStatus::output_unwritable || status == ConversionStatus::write_failed
+             ? FailedSide::output
+             : FailedSide::input;
+}
+
 struct ConversionOutcome {
-  int32_t result;       // BMPSEPIA_CONVERTED or BMPSEPIA_FAILED
-  const char* message;  // on failure, the library's line for it (printed when asked)
-  Fault fault;          // why the input was refused: Fault::none when it was not
+  ConversionStatus status;
+  Fault fault;  // why the decode refused the input: Fault::none when it did not
   int32_t fault_detail;
   int32_t orientation;  // the EXIF orientation applied, 1 (none) to 8
+  int32_t width;        // of the picture written, or 0
+  int32_t height;
 };
+
+// BMPSepia's result for an outcome: BMPSEPIA_CONVERTED or BMPSEPIA_FAILED.
+int32_t conversion_result(const ConversionOutcome& outcome);
+// The library's line for a failure, exactly as BMPSepia has always printed it; null for none.
+const char* conversion_message(ConversionStatus status);
 
 // Paths are UTF-8; a null one fails as a missing file would.
 ConversionOutcome convert_jpeg(const char* input_path, const char* output_path,
                                const ConversionOptions& options);
-
-// The messages, exactly as BMPSepia has always printed them.
-constexpr const char* input_open_message = "Error opening jpg. Please try again...";
-constexpr const char* input_decode_message = "Error decoding jpg. Please try again...";
-constexpr const char* output_open_message = "Error opening the output file.";
-constexpr const char* output_write_message = "Error writing the output file.";

@@ -87,6 +87,23 @@ struct TextOut {
 
 }  // namespace
 
+ConversionStatus fault_status(Fault fault) {
+  switch (fault) {
+    case Fault::not_jpeg:
+      return ConversionStatus::not_jpeg;
+    case Fault::too_large:
+      return ConversionStatus::too_large;
+    case Fault::out_of_memory:
+      return ConversionStatus::out_of_memory;
+    default:
+      break;
+  }
+  for (const FaultReason& row : fault_reasons) {
+    if (row.fault == fault && row.kind == Kind::not_supported) return ConversionStatus::unsupported;
+  }
+  return ConversionStatus::damaged;
+}
+
 void describe_fault(Fault fault, int32_t detail, char* out, size_t capacity) {
   out[0] = '\0';
   TextOut text{out, capacity};

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "entry/conversion.h"
 #include "jpeg/decoder.h"
 
 enum class FaultKind : uint8_t {
@@ -23,6 +24,10 @@ struct FaultReason {
   FaultDetail detail;
   const char* text;
 };
+
+// What a decode refused for `fault` says to a caller: not_jpeg, unsupported, damaged,
+// too_large or out_of_memory.
+ConversionStatus fault_status(Fault fault);
 
 // The reason for `fault` with its detail, terminated, cut to `capacity` bytes (capacity > 0).
 // A fault the table lacks still gets a generic reason; Fault::none gets an empty one.

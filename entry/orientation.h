@@ -1,33 +1,34 @@
 #pragma once
-// The EXIF orientation of a JPEG file and the upright picture it asks for: each row of the
-// turned picture made from the rows that render_row gives, so its pixels are those of the
-// plain output, moved.
+// A decoded picture's rows as the BMP writer asks for them, rendered, and turned upright as its
+// EXIF orientation says when asked: 2 mirrors left-right, 3 turns 180 degrees, 4 mirrors
+// top-bottom, 5 transposes, 6 turns 90 degrees clockwise, 7 transverses and 8 turns 90 degrees
+// counter-clockwise. The pixels are those of the plain output, moved.
 
 #include <cstdint>
 
 #include "jpeg/decoder.h"
-
-// The Orientation tag (0x0112) of IFD0 in the first APP1 "Exif" segment before the first scan,
-// in either byte order: 1 to 8, or 1 when there is none or it is damaged or out of range.
-// Reads nothing outside `size` bytes from `data`, nor past the segment's end.
-int32_t read_exif_orientation(const uint8_t* data, int32_t size);
+#include "render/render.h"
 
 // Values 5 to 8 swap width and height.
 constexpr bool turns_a_quarter(int32_t orientation) { return orientation >= 5; }
 
-// A decoded picture as the orientation shows it upright. Quarter turns read columns, so they
-// hold the whole picture as rendered (3 bytes a pixel); the others render row by row.
-struct TurnedPicture {
+struct PictureRows {
   DecoderState* decoder;
-  int32_t orientation;
-  int32_t width;  // of the upright picture
+  Renderer renderer;
+  Strip strip;  // the MCU row last loaded, or mcu_row -1
+  int32_t mcu_height;
+  int32_t orientation;  // applied: 1 when the picture is written as stored
+  int32_t width;        // of the picture as written
   int32_t height;
-  uint8_t* pixels;  // owned: the rendered picture, top row first, for quarter turns
+  // Quarter turns read the picture by columns, so they hold it whole as rendered (3 bytes a
+  // pixel, top row first).
+  uint8_t* pixels;  // owned
 };
 
-// False (and nothing held) when there is no memory for the pixels of a quarter turn.
-bool begin_turn(DecoderState& d, int32_t orientation, TurnedPicture* turned);
-void end_turn(TurnedPicture* turned);
-// Row y (0 the top) of the upright picture, as blue, green, red; a BmpRowSource over a
-// TurnedPicture. It may write one byte past the row.
-void render_turned_row(void* turned, int32_t y, uint8_t* bgr);
+// Starts rendering the picture `d` decoded, upright or as stored. False, with nothing held,
+// when there is no memory for it.
+bool begin_rows(DecoderState& d, bool upright, const RenderOptions& options, PictureRows* rows);
+void end_rows(PictureRows* rows);
+// Row y (0 the top) of the picture as written, as blue, green, red; a BmpRowSource over a
+// PictureRows. It may write one byte past the row.
+void render_picture_row(void* rows, int32_t y, uint8_t* bgr);

@@ -9,7 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/zigzag.h"
 #include "jpeg/decoder.h"
+#include "jpeg/marker_codes.h"
 
 namespace {
 
@@ -94,16 +96,20 @@ struct Fetched {
 // returns values so that the decoder's registers stay in the caller's registers.
 [[gnu::noinline]] Fetched fetch_byte_slow(const uint8_t* cursor, const uint8_t* end) {
   if (end - cursor < 2) return {cursor, 0, fetch_ended};  // a lone 0xFF at the end too
-  if (cursor[1] == 0x00) return {cursor + 2, 0xFF, 0};
+  if (cursor[1] == marker::stuffed) return {cursor + 2, 0xFF, 0};
   return {cursor, 0, fetch_marker};  // stays on the marker: every later fetch finds it again
 }
 
+inline void reader_fail(ArithmeticReader& s, Fault fault) {
+  if (s.fault == Fault::none) s.fault = fault;
+}
+
 inline uint32_t fetch_byte(ArithmeticReader& s) {
-  if (s.cursor < s.end && *s.cursor != 0xFF) return *s.cursor++;
+  if (s.cursor < s.end && *s.cursor != marker::fill) return *s.cursor++;
   const Fetched f = fetch_byte_slow(s.cursor, s.end);
   s.cursor = f.cursor;
   if (f.event == fetch_marker) s.at_marker = true;
-  if (f.event == fetch_ended) s.failed = true;
+  if (f.event == fetch_ended) reader_fail(s, Fault::data_cut_short);
   return f.byte;
 }
 
@@ -124,7 +130,8 @@ inline void renormalize(ArithmeticReader& s, uint32_t a, uint32_t c) {
   s.ct = ct - shift;
 }
 
-// T.81 D.2.4 Decode(S) with Cond_LPS_exchange and Cond_MPS_exchange (Figures D.16 to D.18).
+// T.81 D.2.4 Decode(S) with Cond_LPS_exchange and Cond_MPS_exchange (Figures D.16 to D.18): one
+// decision with the adaptive bin `bin`, which it updates.
 inline int32_t decode_bin(ArithmeticReader& s, uint8_t& bin) {
   const BinStep step = bin_steps[bin];
   const uint32_t qe = step.qe;
@@ -156,24 +163,12 @@ inline int32_t decode_bin(ArithmeticReader& s, uint8_t& bin) {
   return d;
 }
 
-// Decode(S) with the fixed estimate: the same paths, no state to update.
+// One decision with the fixed estimate Qe = 0x5A1D and MPS 0: that of a bin in state 0, whose
+// update is not kept.
 inline int32_t decode_fixed(ArithmeticReader& s) {
-  uint32_t a = s.a - fixed_qe;
-  uint32_t c = s.c;
-  int32_t d;
-  if ((c >> 16) < a) {
-    if (a >= 0x8000) {
-      s.a = a;
-      return 0;
-    }
-    d = a < fixed_qe ? 1 : 0;
-  } else {
-    c -= a << 16;
-    d = a < fixed_qe ? 0 : 1;
-    a = fixed_qe;
-  }
-  renormalize(s, a, c);
-  return d;
+  static_assert(bin_steps[0].qe == fixed_qe);
+  uint8_t fixed_bin = 0;
+  return decode_bin(s, fixed_bin);
 }
 
 // T.81 F.2.4.3.1.2 and F.2.4.3.1.3 (Figures F.23, F.24): |V| once V is known to be nonzero and
@@ -212,14 +207,12 @@ void arithmetic_start(ArithmeticReader& r, const uint8_t* cursor, const uint8_t*
   r.cursor = cursor < end ? cursor : end;
   r.end = end;
   r.at_marker = false;
-  r.failed = false;
+  r.fault = Fault::none;
   r.a = 0x10000;
   r.c = fetch_byte(r) << 24;
   r.c |= fetch_byte(r) << 16;
   r.ct = 0;
 }
-
-int32_t arithmetic_decode(ArithmeticReader& r, uint8_t& bin) { return decode_bin(r, bin); }
 
 int32_t arithmetic_decode_fixed(ArithmeticReader& r) { return decode_fixed(r); }
 
@@ -233,7 +226,7 @@ int32_t arithmetic_dc_difference(ArithmeticReader& r, uint8_t* dc_bins, int32_t&
   if (decode_bin(s, dc_bins[s0]) != 0) {
     const int32_t sign = decode_bin(s, dc_bins[s0 + 1]);
     const int32_t magnitude = decode_magnitude(s, dc_bins, s0 + 2 + sign, 20, 21);
-    if (magnitude == 0) s.failed = true;
+    if (magnitude == 0) reader_fail(s, Fault::bad_arithmetic_data);
     diff = sign != 0 ? -magnitude : magnitude;
   }
   // T.81 F.1.4.4.1.2, Table F.3: zero for |Da| <= 2^(L-1) (only 0 when L = 0), small up to
@@ -267,7 +260,7 @@ inline void decode_ac_first(ArithmeticReader& r, uint8_t* ac_bins, int32_t kx, i
     while (decode_bin(s, ac_bins[bin + 1]) == 0) {
       // The encoder sends an end of block rather than zeros up to se.
       if (++k > se) {
-        s.failed = true;
+        reader_fail(s, Fault::bad_arithmetic_data);
         r = s;
         return;
       }
@@ -276,7 +269,7 @@ inline void decode_ac_first(ArithmeticReader& r, uint8_t* ac_bins, int32_t kx, i
     const int32_t sign = decode_fixed(s);
     const int32_t magnitude = decode_magnitude(s, ac_bins, bin + 2, bin + 2, k <= kx ? 189 : 217);
     if (magnitude == 0) {
-      s.failed = true;
+      reader_fail(s, Fault::bad_arithmetic_data);
       break;
     }
     put(k, sign != 0 ? -magnitude : magnitude);
@@ -289,7 +282,7 @@ inline void decode_ac_first(ArithmeticReader& r, uint8_t* ac_bins, int32_t kx, i
 void arithmetic_ac_first(ArithmeticReader& r, uint8_t* ac_bins, int32_t kx, int32_t ss, int32_t se,
                          int32_t al, int16_t* block) {
   if (!valid_band(ss, se, al)) {
-    r.failed = true;
+    reader_fail(r, Fault::bad_arithmetic_data);
     return;
   }
   decode_ac_first(r, ac_bins, kx, ss, se, [block, al](int32_t k, int32_t value) {
@@ -312,7 +305,7 @@ uint32_t arithmetic_ac_sequential(ArithmeticReader& r, uint8_t* ac_bins, int32_t
 void arithmetic_ac_refine(ArithmeticReader& r, uint8_t* ac_bins, int32_t ss, int32_t se, int32_t al,
                           int16_t* block) {
   if (!valid_band(ss, se, al)) {
-    r.failed = true;
+    reader_fail(r, Fault::bad_arithmetic_data);
     return;
   }
   // T.81 G.1.3.3: EOBx, one past the last coefficient of the band made nonzero by earlier
@@ -344,7 +337,7 @@ void arithmetic_ac_refine(ArithmeticReader& r, uint8_t* ac_bins, int32_t ss, int
         break;
       }
       if (++k > se) {  // a zero where the encoder would have ended the block
-        s.failed = true;
+        reader_fail(s, Fault::bad_arithmetic_data);
         r = s;
         return;
       }

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "jpeg/decoder.h"
+
 // The decoder registers (T.81 D.2.3) and the cursor over the entropy-coded data.
 struct ArithmeticReader {
   const uint8_t* cursor;  // next byte of entropy-coded data
@@ -15,8 +17,9 @@ struct ArithmeticReader {
   int32_t ct;             // data bits left in the low half of `c`
   bool at_marker;  // Byte_in met 0xFF followed by a byte other than 0x00: from here zeros are
                    // fed (T.81 D.1.8, Figure D.21), and `cursor` stays ON that 0xFF
-  bool failed;     // the input ended inside the data with no marker (zeros are fed too), or the
-                   // decisions describe no valid block: the caller refuses the file
+  // The first fault: data_cut_short when the input ended inside the data with no marker (zeros
+  // are fed on), bad_arithmetic_data when the decisions describe no valid block.
+  Fault fault;
 };
 
 constexpr int32_t arithmetic_dc_bins = 64;   // T.81 Table F.4 uses 49
@@ -32,16 +35,13 @@ struct ArithmeticStats {
 // T.81 D.2.7 Initdec (without the statistics, which the caller clears): reads two bytes.
 void arithmetic_start(ArithmeticReader& r, const uint8_t* cursor, const uint8_t* end);
 
-// T.81 D.2.4 Decode(S): one decision with the adaptive bin `bin`, which it updates.
-int32_t arithmetic_decode(ArithmeticReader& r, uint8_t& bin);
-
 // One decision with the fixed estimate Qe = 0x5A1D, MPS 0 (T.81 F.1.4.4.2 and G.1.3): the
 // signs of AC coefficients and, in progressive scans, the DC correction bits (the next bit of
 // a DC refinement scan).
 int32_t arithmetic_decode_fixed(ArithmeticReader& r);
 
 // `block` below is 64 quantised coefficients in zig-zag order, as the coefficient store keeps
-// them. Values wrap to 16 bits. Bad data sets `failed` and ends the block; no index ever leaves
+// them. Values wrap to 16 bits. Bad data sets the fault and ends the block; no index ever leaves
 // the block, the band or the bins.
 
 // T.81 F.2.4.1: the DC difference. `dc_context` is the component's conditioning state (T.81

@@ -1,18 +1,14 @@
 #pragma once
 // The JPEG decoder: its state record and the operations other folders call. Every decode has a
 // record of its own, passed first to each operation; nothing is global, so any number of threads
-// may decode at once. Failure is a state: any operation that meets bad input sets `status` to
-// status_failed, and every loop stops at its next test of `status`.
+// may decode at once. Failure is a state: the first fault met is kept in `fault`, and every loop
+// stops at its next test of failed().
 
 #include <cstdint>
 
-#include "common/integer.h"
+#include "common/colour_model.h"
+#include "jpeg/picture.h"
 
-constexpr int32_t status_running = 0;  // also: finished without error
-constexpr int32_t status_failed = 1;
-constexpr int32_t status_scan_done = 2;  // every component is decoded: the picture is complete
-
-constexpr int32_t max_components = 4;
 constexpr int32_t table_slots = 4;  // quantisation, DC and AC tables each have four
 
 // Why a decode failed, for messages that say more than the library's own. The first fault
@@ -81,21 +77,8 @@ struct ComponentPlane {
   int32_t dc_context;  // arithmetic coding: the class of the last DC difference
 };
 
-// What the samples of a picture stand for, decided once per picture.
-enum class ColourModel : uint8_t { grey, ycbcr, rgb, cmyk, ycck };
-
-// How the planes are read when rendering, settled once every component is decoded.
-struct RenderPlan {
-  ColourModel model;
-  int32_t xs[max_components];  // plane i is read at (x >> xs[i], y >> ys[i])
-  int32_t ys[max_components];
-  // Three components whose chroma planes are read in place, at half or full resolution alike,
-  // beside a luma plane that covers the picture: the common layouts' fast path.
-  bool chroma_in_place;
-};
-
 struct DecoderState {
-  int32_t status;
+  // The one place a decode's failure is kept: the first fault met, or Fault::none.
   Fault fault;
   int32_t fault_detail;
   const uint8_t* cursor;
@@ -132,23 +115,25 @@ struct DecoderState {
   int64_t blocks_visited;  // by the scans so far: work that a progressive script may not pass
   int64_t visit_limit;
   int32_t components_coded;
-  int32_t strip_row;  // progressive frames: the MCU row the planes hold, or -1
-  // Segments before the first scan that say how to read the picture's components.
+  bool complete;       // every component decoded: the marker loop reads nothing more
+  int32_t rows_ready;  // MCU rows whose samples (or coefficients) are final
+  // Segments before the first scan that say how to read the picture, and what they said.
   bool jfif_seen;
   bool adobe_seen;
   int32_t adobe_transform;
-  RenderPlan render_plan;
-  uint8_t* row_scratch;  // owned: a picture row of each plane read at reduced width
-  bool plain_colour;     // skip the sepia tone: only for comparing colour with other decoders
+  bool exif_seen;
+  ColourModel colour_model;  // decided as the first scan starts
+  int32_t orientation;       // of the first EXIF segment, 1..8
+  int32_t strip_row;         // progressive frames: the MCU row the planes hold, or -1
 };
+
+inline bool failed(const DecoderState& d) { return d.fault != Fault::none; }
 
 // The one line to break on. The first fault is kept.
 inline void fail(DecoderState& d, Fault fault, int32_t detail = 0) {
-  if (d.status != status_failed) {
-    d.fault = fault;
-    d.fault_detail = detail;
-  }
-  d.status = status_failed;
+  if (failed(d)) return;
+  d.fault = fault;
+  d.fault_detail = detail;
 }
 
 // State and cursor.
@@ -156,49 +141,35 @@ DecoderState* new_decoder();           // a cleared record on the heap, or null
 void delete_decoder(DecoderState* d);  // releases what it holds, then the record; null is fine
 void reset_decoder(DecoderState& d);
 void release_decoder(DecoderState& d);
+// Puts the cursor on the first of `size` bytes of input (a negative size fails the decode).
+void begin_input(DecoderState& d, const uint8_t* data, int32_t size);
 void skip_bytes(DecoderState& d, int32_t count);
 void read_segment_length(DecoderState& d);
 void skip_segment(DecoderState& d);
 
-// Marker loop and segments. decode_jpeg decodes every component into its plane and prepares
-// the planes for render_row; 0 on success, 1 on failure.
+// Marker loop and segments. decode_jpeg decodes every component; 0 on success, then the picture
+// is read through picture_of and load_strip; 1 on failure, with `fault` saying why.
 int32_t decode_jpeg(DecoderState& d, const uint8_t* data, int32_t size);
 void parse_frame_header(DecoderState& d);
 void parse_quant_tables(DecoderState& d);
 void parse_huffman_tables(DecoderState& d);
 void parse_restart_interval(DecoderState& d);
-void parse_app_segment(DecoderState& d, int32_t marker);
+void parse_arithmetic_conditioning(DecoderState& d);
+void parse_app_segment(DecoderState& d, uint8_t marker);
+void decode_scan(DecoderState& d);
 
 // Huffman tables: expands counts and symbols into slot `slot` of class `table_class` (0 DC,
-// 1 AC); false when the codes need more than the 16-bit code space, or (with `status` failed)
-// when there is no memory for the table. The standard tables of
-// T.81 K.3 stand in for slots 0 and 1 when a scan needs a table no segment defined.
+// 1 AC); false when the codes need more than the 16-bit code space, or (with the decode failed)
+// when there is no memory for the table. The standard tables of T.81 K.3 stand in for slots 0
+// and 1 when a scan needs a table no segment defined.
 bool build_huffman_table(DecoderState& d, int32_t table_class, int32_t slot,
                          const uint8_t counts[16], const uint8_t* symbols);
 bool install_standard_huffman_table(DecoderState& d, int32_t table_class, int32_t slot);
 
-void parse_arithmetic_conditioning(DecoderState& d);
-
-// Scan.
-void decode_scan(DecoderState& d);
-// Turns MCU row `row` of a progressive frame's coefficient store into samples in the planes,
-// which then hold that row alone.
-void fill_strip(DecoderState& d, int32_t row);
-void decode_block(DecoderState& d, ComponentPlane* component, uint8_t* dest);
-extern const uint8_t zigzag_order[64];
-
-// Inverse DCT.
-void idct_row(int32_t* row);
-void idct_column(const int32_t* column, uint8_t* dest, int32_t stride);
-// The row pass of all eight rows of `coefficients`, with the same results. Both eight-lane
-// passes take blocks aligned to 32 bytes, as the decoder's is.
-void idct_rows(int32_t* coefficients);
-// The column pass of all eight columns of `coefficients`, with the same results.
-void idct_columns(const int32_t* coefficients, uint8_t* dest, int32_t stride);
-
-// The sample of a column whose row-pass results are c0 and seven zeros. (c0 + 32) wraps as the
-// column pass's arithmetic does.
-inline uint8_t column_shortcut_value(int32_t c0) {
-  const auto rounded = static_cast<int32_t>(static_cast<uint32_t>(c0) + 32);
-  return static_cast<uint8_t>(clip_byte((rounded >> 6) + 128));
-}
+// The decoded picture. After a successful decode_jpeg every MCU row is ready; rows_ready says
+// how many are while a decode is under way.
+Picture picture_of(const DecoderState& d);
+int32_t mcu_rows_ready(const DecoderState& d);
+// Makes MCU row `row` (below mcu_rows_ready) readable. A progressive frame's planes hold one
+// MCU row, filled from the coefficient store; each call replaces the row they held.
+Strip load_strip(DecoderState& d, int32_t row);

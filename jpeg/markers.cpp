@@ -1,5 +1,6 @@
 // The marker loop that walks a JPEG file's segments, and the frame, restart-interval and
-// application segments.
+// application segments. The loop is the one walk over the segments: whatever a segment says
+// of the picture (its colour model, its orientation) is read here, as the loop passes it.
 
 #include <cstdint>
 #include <cstring>
@@ -7,9 +8,10 @@
 
 #include "common/byte_order.h"
 #include "jpeg/decoder.h"
-#include "jpeg/scan.h"
+#include "jpeg/exif.h"
+#include "jpeg/marker_codes.h"
+#include "jpeg/scan_header.h"
 #include "platform/platform.h"
-#include "render/render.h"
 
 namespace {
 
@@ -21,8 +23,8 @@ uint8_t read_marker(DecoderState& d) {
     fail(d, Fault::truncated);
     return 0;
   }
-  if (d.cursor[0] == 0xFF) {
-    while (d.bytes_left > 2 && d.cursor[1] == 0xFF) skip_bytes(d, 1);
+  if (d.cursor[0] == marker::fill) {
+    while (d.bytes_left > 2 && d.cursor[1] == marker::fill) skip_bytes(d, 1);
   } else if (d.scan_count > 0) {
     fail(d, Fault::not_a_marker);
     return 0;
@@ -35,28 +37,24 @@ uint8_t read_marker(DecoderState& d) {
 // it refuses the others. 0xC4, 0xC8 and 0xCC are not frames.
 bool read_frame_type(DecoderState& d, uint8_t code) {
   switch (code) {
-    case 0xC0:  // baseline
-    case 0xC1:  // extended sequential, Huffman
-    case 0xC2:  // progressive, Huffman
-    case 0xC9:  // extended sequential, arithmetic
-    case 0xCA:  // progressive, arithmetic
-      d.progressive = (code & 3) == 2;
-      d.arithmetic = code > 0xC8;
+    case marker::sof0:
+    case marker::sof1:
+    case marker::sof2:
+    case marker::sof9:
+    case marker::sof10:
+      d.progressive = code == marker::sof2 || code == marker::sof10;
+      d.arithmetic = code == marker::sof9 || code == marker::sof10;
       return true;
-    case 0xC3:
-    case 0xC7:
-    case 0xCB:
-    case 0xCF:
+    case marker::sof3:
+    case marker::sof7:
+    case marker::sof11:
+    case marker::sof15:
       fail(d, Fault::lossless);
       return false;
-    default:  // 0xC5, 0xC6, 0xCD, 0xCE
+    default:  // the differential frames of a hierarchical process
       fail(d, Fault::hierarchical);
       return false;
   }
-}
-
-bool is_frame_marker(uint8_t code) {
-  return (code & 0xF0) == 0xC0 && code != 0xC4 && code != 0xC8 && code != 0xCC;
 }
 
 // The blocks that the scan whose header (after its length) is `header` would visit.
@@ -82,21 +80,21 @@ void check_scan_script(DecoderState& d) {
   const uint8_t* end = d.input_end;
   int32_t scans = 0;
   int64_t visits = 0;
-  while (end - p >= 4 && p[0] == 0xFF) {
+  while (end - p >= 4 && p[0] == marker::fill) {
     const uint8_t code = p[1];
-    if (code == 0xFF || (code & 0xF8) == 0xD0) {  // a fill byte, a stray restart marker
-      p += code == 0xFF ? 1 : 2;
+    if (code == marker::fill || marker::is_restart(code)) {  // a fill byte, a stray restart
+      p += code == marker::fill ? 1 : 2;
       continue;
     }
-    if (code == 0xD9) break;
-    const int32_t length = p[2] << 8 | p[3];
+    if (code == marker::eoi) break;
+    const int32_t length = read_be16(p + 2);
     if (length < 2 || end - p - 2 < length) break;
     p += 2 + length;
-    if (code != 0xDA) continue;
+    if (code != marker::sos) continue;
     ++scans;
     visits += visits_of_scan(d, p - length + 2, length - 2);
     // Past the scan's data and its restart markers.
-    while ((p = next_marker(p, end)) != nullptr && (p[1] & 0xF8) == 0xD0) p += 2;
+    while ((p = next_marker(p, end)) != nullptr && marker::is_restart(p[1])) p += 2;
     if (p == nullptr) break;
   }
   if (scans > max_scans || visits > d.visit_limit) fail(d, Fault::too_many_scans);
@@ -105,58 +103,55 @@ void check_scan_script(DecoderState& d) {
 }  // namespace
 
 int32_t decode_jpeg(DecoderState& d, const uint8_t* data, int32_t size) {
-  d.cursor = data;
-  d.bytes_left = size & 0x7FFFFFFF;
-  d.input_end = data + d.bytes_left;
-  if (d.bytes_left < 2 || data[0] != 0xFF || data[1] != 0xD8) {
+  begin_input(d, data, size);
+  if (d.bytes_left < 2 || data[0] != marker::fill || data[1] != marker::soi) {
     fail(d, Fault::not_jpeg);
-    return status_failed;
+    return 1;
   }
   skip_bytes(d, 2);
   for (int32_t slot = 0; slot < table_slots; ++slot) {
     d.dc_upper[slot] = 1;  // arithmetic conditioning where no segment sets it
     d.ac_kx[slot] = 5;
   }
-  while (d.status == status_running) {
+  d.orientation = 1;
+  while (!failed(d) && !d.complete) {
     const uint8_t code = read_marker(d);
-    if (d.status != status_running) break;
-    if (is_frame_marker(code)) {
+    if (failed(d)) break;
+    if (marker::is_frame(code)) {
       if (read_frame_type(d, code)) parse_frame_header(d);
-    } else if (code == 0xC4) {
+    } else if (code == marker::dht) {
       parse_huffman_tables(d);
-    } else if (code == 0xDA) {
+    } else if (code == marker::sos) {
       decode_scan(d);
-    } else if (code == 0xDB) {
+    } else if (code == marker::dqt) {
       parse_quant_tables(d);
-    } else if (code == 0xDD) {
+    } else if (code == marker::dri) {
       parse_restart_interval(d);
-    } else if (code == 0xCC) {
+    } else if (code == marker::dac) {
       parse_arithmetic_conditioning(d);
-    } else if (code >= 0xE0 && code <= 0xEF) {
+    } else if (marker::is_app(code)) {
       parse_app_segment(d, code);
-    } else if (code == 0xFE) {
+    } else if (code == marker::com) {
       skip_segment(d);
-    } else if ((code & 0xF8) == 0xD0) {
+    } else if (marker::is_restart(code)) {
       // A restart marker with no scan data around it: nothing to restart.
-    } else if (code == 0xD9) {
+    } else if (code == marker::eoi) {
       // A progressive frame is complete at its end; coefficients no scan coded are zero.
       if (d.progressive && d.scan_count > 0) {
-        d.status = status_scan_done;
+        d.rows_ready = d.mcus_down;
+        d.complete = true;
       } else {
         fail(d, Fault::early_end_of_image);
       }
-    } else if (code == 0xDC) {
+    } else if (code == marker::dnl) {
       fail(d, Fault::dnl);
-    } else if (code == 0xDE || code == 0xDF) {
+    } else if (code == marker::dhp || code == marker::exp) {
       fail(d, Fault::hierarchical);
     } else {
       fail(d, Fault::unknown_marker, code);
     }
   }
-  if (d.status != status_scan_done) return status_failed;
-  d.status = status_running;
-  prepare_planes(d);
-  return d.status;
+  return failed(d) ? 1 : 0;
 }
 
 void parse_frame_header(DecoderState& d) {
@@ -167,7 +162,7 @@ void parse_frame_header(DecoderState& d) {
   }
   d.frame_seen = true;
   read_segment_length(d);
-  if (d.status != status_running) return;
+  if (failed(d)) return;
   if (d.segment_left < 6) {
     fail(d, Fault::bad_segment);
     return;
@@ -291,7 +286,7 @@ void parse_frame_header(DecoderState& d) {
 
 void parse_restart_interval(DecoderState& d) {
   read_segment_length(d);
-  if (d.status != status_running) return;
+  if (failed(d)) return;
   if (d.segment_left != 2) {
     fail(d, Fault::bad_segment);
     return;
@@ -300,9 +295,9 @@ void parse_restart_interval(DecoderState& d) {
   skip_bytes(d, 2);
 }
 
-void parse_app_segment(DecoderState& d, int32_t marker) {
+void parse_app_segment(DecoderState& d, uint8_t code) {
   read_segment_length(d);
-  if (d.status != status_running) return;
+  if (failed(d)) return;
   if (d.segment_left < 0) {
     fail(d, Fault::bad_segment);
     return;
@@ -311,11 +306,15 @@ void parse_app_segment(DecoderState& d, int32_t marker) {
   const int32_t bytes = d.segment_left;
   // Only what comes before the first scan says how to read the picture.
   if (d.scan_count == 0) {
-    if (marker == 0xE0 && bytes >= 5 && memcmp(content, "JFIF", 5) == 0) {
+    if (code == marker::app0 && bytes >= 5 && memcmp(content, "JFIF", 5) == 0) {
       d.jfif_seen = true;
-    } else if (marker == 0xEE && bytes >= 12 && memcmp(content, "Adobe", 5) == 0) {
+    } else if (code == marker::app14 && bytes >= 12 && memcmp(content, "Adobe", 5) == 0) {
       d.adobe_seen = true;
       d.adobe_transform = content[11];
+    } else if (code == marker::app1 && !d.exif_seen && bytes >= 6 &&
+               memcmp(content, "Exif\0\0", 6) == 0) {
+      d.exif_seen = true;
+      d.orientation = tiff_orientation(content + 6, bytes - 6);
     }
   }
   skip_bytes(d, bytes);

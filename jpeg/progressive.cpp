@@ -2,6 +2,8 @@
 // bit of them, to the coefficient store; once the frame ends, rendering turns the store into
 // samples one MCU row at a time through the same inverse DCT as sequential frames.
 
+#include "jpeg/progressive.h"
+
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -10,20 +12,12 @@
 #include "jpeg/arithmetic.h"
 #include "jpeg/bit_reader.h"
 #include "jpeg/decoder.h"
-#include "jpeg/scan.h"
-#include "jpeg/transform.h"
-#include "platform/platform.h"
-
-#if defined(__clang__)
-#pragma clang diagnostic ignored "-Wpsabi"
-#elif defined(__GNUC__)
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
+#include "jpeg/huffman.h"
+#include "jpeg/scan_walk.h"
+#include "kernels/coefficients.h"
+#include "kernels/idct.h"
 
 namespace {
-
-typedef int16_t ShortLanes __attribute__((vector_size(16)));
-typedef int8_t ByteLanes __attribute__((vector_size(8)));
 
 enum class Pass { dc_first, dc_refine, ac_first, ac_refine };
 
@@ -48,29 +42,6 @@ inline void refine(int16_t& coefficient, uint32_t bit, int32_t p1) {
   }
 }
 
-// Bit k set where block[k] is not zero. Eight lanes at a time are compared in vectors, narrowed
-// to bytes of 0 or 1 and gathered into eight bits by one multiplication: byte i of the product's
-// top byte is lane i, as no two lanes' bits meet below it.
-inline uint64_t nonzero_mask(const int16_t* block) {
-  uint64_t mask = 0;
-  for (int32_t first = 0; first < 64; first += 8) {
-    ShortLanes values;
-    memcpy(&values, block + first, sizeof values);
-    const ByteLanes nonzero = __builtin_convertvector(values != 0, ByteLanes);
-    uint64_t lanes;
-    memcpy(&lanes, &nonzero, sizeof lanes);
-    mask |= ((lanes & 0x0101010101010101u) * 0x0102040810204080u) >> 56 << first;
-  }
-  return mask;
-}
-
-inline uint32_t read_bits(BitReader& r, int32_t n) {
-  need_bits(r, n);
-  const uint32_t v = peek_bits(r, n);
-  consume_bits(r, n);
-  return v;
-}
-
 // Progressive scans of Huffman codes (T.81 G.1.2).
 class ProgressiveHuffman {
  public:
@@ -82,7 +53,7 @@ class ProgressiveHuffman {
         se_(scan.se),
         al_(scan.al) {}
 
-  bool failed() const { return reader_.failed; }
+  bool failed() const { return reader_.fault != Fault::none; }
 
   void block(DecoderState& d, ComponentPlane& c, int32_t bx, int32_t by) {
     int16_t* block = block_of(c, bx, by);
@@ -90,13 +61,13 @@ class ProgressiveHuffman {
     switch (pass_) {
       case Pass::dc_first: {
         const HuffmanValue dc =
-            read_huffman(r, tables_.fast[0][c.dc_table], d.huffman_lookup[0][c.dc_table]);
+            decode_huffman(r, tables_.fast[0][c.dc_table], d.huffman_lookup[0][c.dc_table]);
         c.dc_predictor = wrap_add(c.dc_predictor, dc.value);
         block[0] = shifted(c.dc_predictor, al_);
         break;
       }
       case Pass::dc_refine:
-        if (read_bits(r, 1) != 0) block[0] = static_cast<int16_t>(block[0] | 1 << al_);
+        if (get_bits(r, 1) != 0) block[0] = static_cast<int16_t>(block[0] | 1 << al_);
         break;
       case Pass::ac_first:
         ac_first(d, c, r, block);
@@ -126,7 +97,7 @@ class ProgressiveHuffman {
     const FastEntry* fast = tables_.fast[1][c.ac_table];
     const HuffmanEntry* full = d.huffman_lookup[1][c.ac_table];
     for (int32_t k = ss_; k <= se_;) {
-      const HuffmanValue v = read_huffman(r, fast, full);
+      const HuffmanValue v = decode_huffman(r, fast, full);
       if (!v.found) return;
       const int32_t run = v.symbol >> 4;
       if ((v.symbol & 0x0F) != 0) {
@@ -140,7 +111,7 @@ class ProgressiveHuffman {
         k += 16;
       } else {
         // This block and 2^run - 1 + the next `run` bits more end here.
-        eob_run_ = (1 << run) - 1 + static_cast<int32_t>(run == 0 ? 0 : read_bits(r, run));
+        eob_run_ = (1 << run) - 1 + static_cast<int32_t>(run == 0 ? 0 : get_bits(r, run));
         return;
       }
     }
@@ -155,7 +126,7 @@ class ProgressiveHuffman {
       const FastEntry* fast = tables_.fast[1][c.ac_table];
       const HuffmanEntry* full = d.huffman_lookup[1][c.ac_table];
       for (; k <= se_; ++k) {
-        const HuffmanValue v = read_huffman(r, fast, full);
+        const HuffmanValue v = decode_huffman(r, fast, full);
         if (!v.found) return;
         int32_t zeros = v.symbol >> 4;  // coefficients with no value yet to pass over
         const int32_t size = v.symbol & 0x0F;
@@ -167,13 +138,13 @@ class ProgressiveHuffman {
           return;
         } else if (zeros != 15) {
           // The end of this block's band and of 2^zeros - 1 + the next bits more blocks'.
-          eob_run_ = (1 << zeros) + static_cast<int32_t>(zeros == 0 ? 0 : read_bits(r, zeros));
+          eob_run_ = (1 << zeros) + static_cast<int32_t>(zeros == 0 ? 0 : get_bits(r, zeros));
           break;
         }
         for (; k <= se_; ++k) {
           int16_t& coefficient = block[k];
           if (coefficient != 0) {
-            refine(coefficient, read_bits(r, 1), p1);
+            refine(coefficient, get_bits(r, 1), p1);
           } else if (zeros-- == 0) {
             break;
           }
@@ -192,7 +163,7 @@ class ProgressiveHuffman {
       uint64_t remaining = nonzero_mask(block) >> k << k;
       if (se_ < 63) remaining &= ~(~uint64_t{0} << (se_ + 1));
       for (; remaining != 0; remaining &= remaining - 1) {
-        refine(block[std::countr_zero(remaining)], read_bits(r, 1), p1);
+        refine(block[std::countr_zero(remaining)], get_bits(r, 1), p1);
       }
       --eob_run_;
     }
@@ -208,10 +179,10 @@ class ProgressiveHuffman {
 };
 
 // Progressive scans of arithmetic-coded decisions (T.81 G.2).
-class ProgressiveArithmetic : public ArithmeticData {
+class ProgressiveArithmetic : public ArithmeticScan {
  public:
   ProgressiveArithmetic(const DecoderState& d, const ScanHeader& scan)
-      : ArithmeticData(d, scan), pass_(pass_of(scan)), ss_(scan.ss), se_(scan.se), al_(scan.al) {}
+      : ArithmeticScan(d, scan), pass_(pass_of(scan)), ss_(scan.ss), se_(scan.se), al_(scan.al) {}
 
   void block(DecoderState& d, ComponentPlane& c, int32_t bx, int32_t by) {
     int16_t* block = block_of(c, bx, by);
@@ -261,28 +232,19 @@ void decode_progressive_scan(DecoderState& d, const ScanHeader& scan) {
   walk_scan(d, scan, coding);
   coding.finish(d);
   // The marker loop goes on from where the data ended.
-  if (d.status == status_running) d.bytes_left = static_cast<int32_t>(d.input_end - d.cursor);
+  if (!failed(d)) d.bytes_left = static_cast<int32_t>(d.input_end - d.cursor);
 }
 
-void fill_strip(DecoderState& d, int32_t row) {
-  int32_t* coefficients = d.coefficients;
+void fill_progressive_strip(DecoderState& d, int32_t row) {
+  int32_t* coefficients = d.coefficients;  // all zero between blocks
   for (int32_t i = 0; i < d.component_count; ++i) {
     ComponentPlane& c = d.components[i];
     for (int32_t v = 0; v < c.v_samp; ++v) {
       const int16_t* block = block_of(c, 0, row * c.v_samp + v);
       uint8_t* dest = c.samples + 8 * v * c.stride;
       for (int32_t bx = 0; bx < c.blocks_across; ++bx, block += 64, dest += 8) {
-        // Dequantised into natural order; `coefficients` is all zero between blocks, so only
-        // the values there are need writing. 16-bit values times 16-bit quantisers stay
-        // within 32 bits.
-        uint32_t rows_used = 1;
-        for (uint64_t values = nonzero_mask(block); values != 0; values &= values - 1) {
-          const int32_t k = std::countr_zero(values);
-          const int32_t natural = zigzag_order[k];
-          coefficients[natural] = block[k] * c.quant[k];
-          rows_used |= 1u << (natural >> 3);
-        }
-        transform_block(coefficients, rows_used, dest, c.stride);
+        transform_block(coefficients, dequantise_block(block, c.quant, coefficients), dest,
+                        c.stride);
       }
     }
   }

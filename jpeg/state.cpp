@@ -7,9 +7,9 @@
 #include "jpeg/decoder.h"
 #include "platform/platform.h"
 
-// The record holds the Huffman lookup tables, a megabyte: too much for a thread's stack. It is
-// placed on its own alignment, which the heap does not promise, with the heap block's address
-// kept just before it.
+// The record lives on the heap, placed on its own alignment (32 bytes, for the coefficient
+// block's vector moves), which the heap does not promise, with the heap block's address kept
+// just before it.
 DecoderState* new_decoder() {
   constexpr size_t alignment = alignof(DecoderState);
   static_assert(alignment >= sizeof(void*));
@@ -31,7 +31,6 @@ static void release_buffers(DecoderState& d) {
   for (auto& tables : d.huffman_lookup) {
     for (HuffmanEntry* table : tables) platform_release(table);
   }
-  platform_release(d.row_scratch);
 }
 
 void delete_decoder(DecoderState* d) {
@@ -47,6 +46,13 @@ void reset_decoder(DecoderState& d) { platform_fill(&d, sizeof d); }
 void release_decoder(DecoderState& d) {
   release_buffers(d);
   reset_decoder(d);
+}
+
+void begin_input(DecoderState& d, const uint8_t* data, int32_t size) {
+  d.cursor = data;
+  d.bytes_left = size < 0 ? 0 : size;
+  d.input_end = data + d.bytes_left;
+  if (size < 0) fail(d, Fault::not_jpeg);
 }
 
 void skip_bytes(DecoderState& d, int32_t count) {
@@ -76,7 +82,7 @@ void read_segment_length(DecoderState& d) {
 
 void skip_segment(DecoderState& d) {
   read_segment_length(d);
-  if (d.status != status_running) return;
+  if (failed(d)) return;
   // A length shorter than its own field would move the cursor backwards.
   if (d.segment_left < 0) {
     fail(d, Fault::bad_segment);

@@ -15,10 +15,30 @@
 
 namespace {
 
-// Test hooks and the count of live blocks: atomic, as calls may come from several threads.
+#if defined(BMPSEPIA_TEST_HOOKS)
+// Atomic, as calls may come from several threads.
 std::atomic<int32_t> allocations_until_failure{0};
 std::atomic<int64_t> write_budget_bytes{-1};
 std::atomic<int32_t> live_allocations{0};
+
+// Whether the test asked for this allocation to fail.
+bool allocation_fails() {
+  int32_t until = allocations_until_failure.load(std::memory_order_relaxed);
+  while (until > 0 && !allocations_until_failure.compare_exchange_weak(until, until - 1)) {
+  }
+  return until == 1;
+}
+
+// Whether the test's budget of bytes runs out before this write of `bytes`.
+bool write_fails(size_t bytes) {
+  const auto wanted = static_cast<int64_t>(bytes);
+  int64_t budget = write_budget_bytes.load(std::memory_order_relaxed);
+  while (budget >= 0 &&
+         !write_budget_bytes.compare_exchange_weak(budget, wanted > budget ? 0 : budget - wanted)) {
+  }
+  return budget >= 0 && wanted > budget;
+}
+#endif
 
 FILE* stream_of(PlatformFile* file) { return reinterpret_cast<FILE*>(file); }
 
@@ -29,12 +49,9 @@ size_t platform_read(void* buffer, size_t bytes, PlatformFile* file) {
 }
 
 bool platform_write(const void* source, size_t bytes, PlatformFile* file) {
-  const auto wanted = static_cast<int64_t>(bytes);
-  int64_t budget = write_budget_bytes.load(std::memory_order_relaxed);
-  while (budget >= 0 &&
-         !write_budget_bytes.compare_exchange_weak(budget, wanted > budget ? 0 : budget - wanted)) {
-  }
-  if (budget >= 0 && wanted > budget) return false;
+#if defined(BMPSEPIA_TEST_HOOKS)
+  if (write_fails(bytes)) return false;
+#endif
   return fwrite(source, 1, bytes, stream_of(file)) == bytes;
 }
 
@@ -43,10 +60,9 @@ bool platform_close(PlatformFile* file) { return fclose(stream_of(file)) == 0; }
 bool platform_flush(PlatformFile* file) { return fflush(stream_of(file)) == 0; }
 
 void* platform_allocate(size_t bytes) {
-  int32_t until = allocations_until_failure.load(std::memory_order_relaxed);
-  while (until > 0 && !allocations_until_failure.compare_exchange_weak(until, until - 1)) {
-  }
-  if (until == 1) return nullptr;
+#if defined(BMPSEPIA_TEST_HOOKS)
+  if (allocation_fails()) return nullptr;
+#endif
   void* block = nullptr;
 #if defined(_WIN32)
   block = malloc(bytes == 0 ? 1 : bytes);
@@ -63,13 +79,17 @@ void* platform_allocate(size_t bytes) {
     block = malloc(bytes == 0 ? 1 : bytes);
   }
 #endif
+#if defined(BMPSEPIA_TEST_HOOKS)
   if (block != nullptr) ++live_allocations;
+#endif
   return block;
 }
 
 void platform_release(void* block) {
   if (block == nullptr) return;
+#if defined(BMPSEPIA_TEST_HOOKS)
   --live_allocations;
+#endif
   free(block);
 }
 
@@ -125,6 +145,8 @@ void platform_console_print(const char* message) { fprintf(stderr, "%s\n", messa
 
 void platform_console_follow_up() { fflush(stderr); }
 
+#if defined(BMPSEPIA_TEST_HOOKS)
 void platform_fail_allocation(int32_t nth) { allocations_until_failure = nth; }
 void platform_fail_writes_after(int64_t bytes) { write_budget_bytes = bytes; }
 int32_t platform_live_allocations() { return live_allocations; }
+#endif

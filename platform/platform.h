@@ -69,14 +69,16 @@ void platform_abort_replace(PendingFile* pending);
 // The tool's --sync: from now on, each output and its folder are flushed to the disk before
 // the output counts as written. Off by default: an output is as durable as any other file.
 void platform_sync_outputs(bool on);
-// Test hook: write outputs through a named temporary file even where an unnamed one is possible.
+#if defined(BMPSEPIA_TEST_HOOKS)
+// Built into the tests' copy of the library alone: write outputs through a named temporary file
+// even where an unnamed one is possible; fail the nth allocation from now (1 is the next; 0
+// never); fail every write once `bytes` more bytes have been written (-1 never); and count
+// blocks not yet released.
 void platform_name_temporaries(bool on);
-
-// Test hooks: fail the nth allocation from now (1 is the next; 0 never), fail every write once
-// `bytes` more bytes have been written (-1 never), and count blocks not yet released.
 void platform_fail_allocation(int32_t nth);
 void platform_fail_writes_after(int64_t bytes);
 int32_t platform_live_allocations();
+#endif
 
 // A message is the text as one line on the console, then the follow-up that flushes it.
 inline void emit_message(const char* text) {

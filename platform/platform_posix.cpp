@@ -32,7 +32,9 @@ constexpr int folder_flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
 // Set once by the tool or a test, read by every call: atomic so that no call races the setter.
 std::atomic<bool> sync_outputs{false};
+#if defined(BMPSEPIA_TEST_HOOKS)
 std::atomic<bool> named_temporaries{false};
+#endif
 
 FILE* stream_of(PlatformFile* file) { return reinterpret_cast<FILE*>(file); }
 
@@ -143,7 +145,9 @@ bool creation_mode(int folder, int32_t* mode) {
 // An unnamed file in the folder, already 0600, or -1. It is used only where it can be linked in
 // later through /proc/self/fd, which needs no privilege.
 int create_unnamed(int folder, int32_t* mode) {
+#if defined(BMPSEPIA_TEST_HOOKS)
   if (named_temporaries.load(std::memory_order_relaxed)) return -1;
+#endif
   const int fd = openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd < 0) return -1;
   // Created 0666 so that the system applies the umask or default ACL, read back, then made
@@ -343,4 +347,6 @@ void platform_abort_replace(PendingFile* pending) {
 
 void platform_sync_outputs(bool on) { sync_outputs.store(on, std::memory_order_relaxed); }
 
+#if defined(BMPSEPIA_TEST_HOOKS)
 void platform_name_temporaries(bool on) { named_temporaries.store(on, std::memory_order_relaxed); }
+#endif

@@ -299,4 +299,6 @@ void platform_abort_replace(PendingFile* pending) {
 void platform_sync_outputs(bool on) { sync_outputs.store(on, std::memory_order_relaxed); }
 
 // Windows always names its temporary files.
+#if defined(BMPSEPIA_TEST_HOOKS)
 void platform_name_temporaries(bool) {}
+#endif

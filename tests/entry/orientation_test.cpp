@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "bmpsepia.h"
 #include "entry/conversion.h"
+#include "jpeg/exif.h"
 #include "platform/platform.h"
 #include "support/bmp_picture.h"
+#include "support/decoded_picture.h"
 #include "support/files.h"
+#include "support/jpeg_builder.h"
 
 namespace {
 
@@ -60,33 +62,36 @@ Bytes orientation_exif(bool little, uint32_t value) {
 }
 
 Bytes segment(uint8_t code, const Bytes& content) {
-  Bytes out = {0xFF, code, static_cast<uint8_t>((content.size() + 2) >> 8),
-               static_cast<uint8_t>(content.size() + 2)};
-  out.insert(out.end(), content.begin(), content.end());
+  return JpegBuilder().segment(code, content).bytes();
+}
+
+// A small real photograph with `segments` put right after its SOI, and `after_scan` between
+// its scan data and its end marker.
+Bytes photo_with(const std::vector<Bytes>& segments, const Bytes& after_scan = {}) {
+  const Bytes photo = read_file(corpus_dir() + "/suite_32x32_420.jpg");
+  Bytes out(photo.begin(), photo.begin() + 2);
+  for (const Bytes& s : segments) out.insert(out.end(), s.begin(), s.end());
+  out.insert(out.end(), photo.begin() + 2, photo.end() - 2);
+  out.insert(out.end(), after_scan.begin(), after_scan.end());
+  out.insert(out.end(), photo.end() - 2, photo.end());
   return out;
 }
 
-// SOI, the segments, then a scan marker and a little data.
-Bytes jpeg_with(const std::vector<Bytes>& segments) {
-  Bytes out = {0xFF, 0xD8};
-  for (const Bytes& s : segments) out.insert(out.end(), s.begin(), s.end());
-  const Bytes tail = {0xFF, 0xDA, 0x00, 0x02, 0x12, 0x34, 0xFF, 0xD9};
-  out.insert(out.end(), tail.begin(), tail.end());
-  return out;
+int32_t tiff_orientation_of(const Bytes& exif) {
+  return tiff_orientation(exif.data() + 6, static_cast<int32_t>(exif.size()) - 6);
 }
 
 TEST(ExifOrientation, TagInEitherByteOrder) {
   for (const bool little : {true, false}) {
     for (uint32_t value = 0; value <= 10; ++value) {
       SCOPED_TRACE((little ? "II, " : "MM, ") + std::to_string(value));
-      const Bytes jpeg = jpeg_with({segment(0xE1, orientation_exif(little, value))});
       const int32_t want = value >= 1 && value <= 8 ? static_cast<int32_t>(value) : 1;
-      EXPECT_EQ(read_exif_orientation(jpeg.data(), static_cast<int32_t>(jpeg.size())), want);
+      EXPECT_EQ(tiff_orientation_of(orientation_exif(little, value)), want);
     }
   }
 }
 
-TEST(ExifOrientation, DamagedOrMisplacedTagsGiveNoTurn) {
+TEST(ExifOrientation, DamagedTagsGiveNoTurn) {
   const Bytes six = orientation_exif(true, 6);
   Bytes bad_order = six;
   bad_order[6] = 'I', bad_order[7] = 'M';
@@ -96,60 +101,62 @@ TEST(ExifOrientation, DamagedOrMisplacedTagsGiveNoTurn) {
   ifd_past_end[10] = 0xF0;
   Bytes too_many_entries = six;
   too_many_entries[14] = 40;
-  const Bytes as_long = exif_content(true, {{0x0112, 4, 1, 6}});
-  const Bytes two_values = exif_content(true, {{0x0112, 3, 2, 6}});
+  const struct {
+    const char* what;
+    Bytes exif;
+  } cases[] = {
+      {"byte order mark II/MM mixed", bad_order},
+      {"TIFF magic not 42", bad_magic},
+      {"IFD0 past the segment", ifd_past_end},
+      {"entry count past the segment", too_many_entries},
+      {"a LONG, not a SHORT", exif_content(true, {{0x0112, 4, 1, 6}})},
+      {"two values", exif_content(true, {{0x0112, 3, 2, 6}})},
+      {"no orientation tag", exif_content(true, {{0x010F, 2, 4, 0}})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(tiff_orientation_of(c.exif), 1);
+  }
+}
+
+// The orientation the decoder hands over comes from the first Exif segment before the scan,
+// read within its own length.
+TEST(ExifOrientation, FirstExifSegmentBeforeTheScan) {
+  const Bytes six = orientation_exif(true, 6);
+  const Bytes xmp = {'h', 't', 't', 'p', ':', '/', '/', 'n', 's', '.'};
   const Bytes no_tag = exif_content(true, {{0x010F, 2, 4, 0}});
-  Bytes xmp = {'h', 't', 't', 'p', ':', '/', '/', 'n', 's', '.'};
-  // The segment's length stops just before the orientation entry, whose bytes follow at once:
-  // reading past the segment would find a 6.
-  Bytes short_length = segment(0xE1, six);
-  const size_t entry_at = 6 + 8 + 2 + 12;
-  short_length[2] = 0;
-  short_length[3] = static_cast<uint8_t>(2 + entry_at);
   const struct {
     const char* what;
     Bytes jpeg;
     int32_t want;
   } cases[] = {
-      {"no Exif segment", jpeg_with({segment(0xE0, {'J', 'F', 'I', 'F', 0})}), 1},
-      {"another APP1 first, then Exif", jpeg_with({segment(0xE1, xmp), segment(0xE1, six)}), 6},
-      {"Exif in APP2", jpeg_with({segment(0xE2, six)}), 1},
-      {"byte order mark II/MM mixed", jpeg_with({segment(0xE1, bad_order)}), 1},
-      {"TIFF magic not 42", jpeg_with({segment(0xE1, bad_magic)}), 1},
-      {"IFD0 past the segment", jpeg_with({segment(0xE1, ifd_past_end)}), 1},
-      {"entry count past the segment", jpeg_with({segment(0xE1, too_many_entries)}), 1},
-      {"a LONG, not a SHORT", jpeg_with({segment(0xE1, as_long)}), 1},
-      {"two values", jpeg_with({segment(0xE1, two_values)}), 1},
-      {"the first Exif segment has no tag", jpeg_with({segment(0xE1, no_tag), segment(0xE1, six)}),
+      {"no Exif segment", photo_with({}), 1},
+      {"Exif", photo_with({segment(0xE1, six)}), 6},
+      {"another APP1 first, then Exif", photo_with({segment(0xE1, xmp), segment(0xE1, six)}), 6},
+      {"Exif in APP2", photo_with({segment(0xE2, six)}), 1},
+      {"the first Exif segment has no tag", photo_with({segment(0xE1, no_tag), segment(0xE1, six)}),
        1},
-      {"the entry lies past the segment's length", jpeg_with({short_length}), 1},
-      {"fill bytes before the marker", jpeg_with({{0xFF, 0xFF}, segment(0xE1, six)}), 6},
-      {"Exif after the scan",
-       [&] {
-         Bytes j = jpeg_with({});
-         const Bytes s = segment(0xE1, six);
-         j.insert(j.end() - 2, s.begin(), s.end());
-         return j;
-       }(),
-       1},
+      {"fill bytes before the marker", photo_with({{0xFF, 0xFF}, segment(0xE1, six)}), 6},
+      {"Exif after the scan", photo_with({}, segment(0xE1, six)), 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_EQ(read_exif_orientation(c.jpeg.data(), static_cast<int32_t>(c.jpeg.size())), c.want);
+    const DecodedPicture picture = decode_picture(c.jpeg);
+    ASSERT_EQ(picture.result, 0) << static_cast<int>(picture.fault);
+    EXPECT_EQ(picture.orientation, c.want);
   }
 }
 
-// Every prefix of a file whose Exif segment ends the buffer: nothing past it may be read, which
-// AddressSanitizer sees, as each prefix is a block of its own.
-TEST(ExifOrientation, CutFilesAreReadOnlyWithinTheirBytes) {
-  Bytes full = {0xFF, 0xD8};
-  const Bytes s = segment(0xE1, orientation_exif(false, 8));
-  full.insert(full.end(), s.begin(), s.end());
-  for (size_t size = 0; size <= full.size(); ++size) {
+// Every prefix of a TIFF structure whose orientation entry ends it: nothing past it may be
+// read, which AddressSanitizer sees, as each prefix is a block of its own.
+TEST(ExifOrientation, CutStructuresAreReadOnlyWithinTheirBytes) {
+  const Bytes exif = orientation_exif(false, 8);
+  const Bytes tiff(exif.begin() + 6, exif.end() - 4);  // without the next IFD's offset
+  for (size_t size = 0; size <= tiff.size(); ++size) {
     SCOPED_TRACE(size);
-    const Bytes prefix(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(size));
-    EXPECT_EQ(read_exif_orientation(prefix.data(), static_cast<int32_t>(size)),
-              size == full.size() ? 8 : 1);
+    const Bytes prefix(tiff.begin(), tiff.begin() + static_cast<std::ptrdiff_t>(size));
+    EXPECT_EQ(tiff_orientation(prefix.data(), static_cast<int32_t>(size)),
+              size == tiff.size() ? 8 : 1);
   }
 }
 
@@ -159,7 +166,7 @@ BmpPicture converted(const std::string& in, const std::string& out, bool auto_or
   options.auto_orient = auto_orient;
   options.print_message = false;
   const ConversionOutcome outcome = convert_jpeg(in.c_str(), out.c_str(), options);
-  EXPECT_EQ(outcome.result, BMPSEPIA_CONVERTED) << outcome.message;
+  EXPECT_EQ(outcome.status, ConversionStatus::converted) << static_cast<int>(outcome.fault);
   if (orientation != nullptr) *orientation = outcome.orientation;
   BmpPicture picture;
   EXPECT_TRUE(read_bmp(read_file(out), &picture)) << out;
@@ -237,7 +244,7 @@ TEST(AutoOrient, NoMemoryForAQuarterTurn) {
         convert_jpeg(dir.path("in.jpg").c_str(), dir.path("out.bmp").c_str(), options);
     platform_fail_allocation(0);
     EXPECT_EQ(platform_live_allocations(), 0);
-    if (outcome.result == BMPSEPIA_CONVERTED) break;
+    if (outcome.status == ConversionStatus::converted) break;
     refused = refused || outcome.fault == Fault::out_of_memory;
     EXPECT_FALSE(file_exists(dir.path("out.bmp")));
   }

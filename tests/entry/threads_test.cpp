@@ -125,7 +125,7 @@ TEST(Threads, ConcurrentTurnedConversionsGiveTheOutcomesOfLoneOnes) {
     options.print_message = false;
     const ConversionOutcome c =
         convert_jpeg((corpus_dir() + "/" + file).c_str(), out.c_str(), options);
-    Seen seen{c.result, c.fault, c.fault_detail,
+    Seen seen{conversion_result(c), c.fault, c.fault_detail,
               file_exists(out) ? sha256_hex(read_file(out)) : "-"};
     unlink(out.c_str());
     return seen;

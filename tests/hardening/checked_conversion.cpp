@@ -97,9 +97,10 @@ CheckedConversion convert_and_check(const Bytes& jpeg, const TempDir& dir) {
 CheckedConversion decode_and_check(const Bytes& jpeg) {
   const int32_t blocks_before = platform_live_allocations();
   const DecodedPicture picture = decode_picture(jpeg);
-  CheckedConversion outcome{picture.status == status_running ? 999 : 1, ""};
-  if (picture.status != status_running && picture.status != status_failed) {
-    outcome.problem = "decode_jpeg gave " + std::to_string(picture.status);
+  CheckedConversion outcome{picture.result == 0 ? 999 : 1, ""};
+  if ((picture.result == 0) != (picture.fault == Fault::none)) {
+    outcome.problem = "decode_jpeg gave " + std::to_string(picture.result) + " with fault " +
+                      std::to_string(static_cast<int>(picture.fault));
   }
   int32_t width = 0;
   int32_t height = 0;

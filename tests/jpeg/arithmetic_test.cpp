@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "common/zigzag.h"
 #include "jpeg/decoder.h"
 #include "support/files.h"
 
@@ -124,27 +125,39 @@ class TestEncoder {
 };
 
 TEST(ArithmeticDecoder, FollowsEveryTransitionOfTableD3) {
-  // From every state and MPS sense, in bins of their own: MPS decisions up to the first
-  // renormalisation, and an LPS. Any byte is a valid bin, so each bin can start anywhere.
+  // From every state and MPS sense, in a bin of its own: MPS decisions up to the first
+  // renormalisation, and an LPS. The bin is the first of a table that serves as both DC and AC
+  // bins, so that each decision is a whole block procedure of its own: a 0 is a DC difference
+  // of zero, a 1 the end of an AC band at its first coefficient.
   TestEncoder encoder;
-  std::vector<uint8_t> start, bins;
-  std::vector<std::pair<size_t, int32_t>> decisions;  // bin, decision
+  std::vector<std::vector<uint8_t>> start, bins;
+  std::vector<std::pair<size_t, int32_t>> decisions;  // table, decision
   for (int32_t i = 0; i < 4 * 113; ++i) {
-    start.push_back(static_cast<uint8_t>(i / 4 | (i & 1) << 7));
-    bins.push_back(start.back());
-    const int32_t d = (start.back() >> 7) ^ (i >> 1 & 1);
+    std::vector<uint8_t> table(arithmetic_ac_bins);
+    table[0] = static_cast<uint8_t>(i / 4 | (i & 1) << 7);
+    start.push_back(table);
+    bins.push_back(table);
+    const int32_t d = (table[0] >> 7) ^ (i >> 1 & 1);
     do {
       decisions.emplace_back(bins.size() - 1, d);
-    } while (!encoder.encode(bins.back(), d));
+    } while (!encoder.encode(bins.back()[0], d));
   }
   const Bytes coded = encoder.finish();
   ArithmeticReader r;
   arithmetic_start(r, coded.data(), coded.data() + coded.size());
+  std::vector<int16_t> block(64);
   for (size_t i = 0; i < decisions.size(); ++i) {
-    ASSERT_EQ(arithmetic_decode(r, start[decisions[i].first]), decisions[i].second) << i;
+    uint8_t* table = start[decisions[i].first].data();
+    if (decisions[i].second == 0) {
+      int32_t context = 0;
+      ASSERT_EQ(arithmetic_dc_difference(r, table, context, 0, 1), 0) << i;
+    } else {
+      arithmetic_ac_first(r, table, 5, 1, 1, 0, block.data());
+      ASSERT_EQ(block[1], 0) << i;
+    }
   }
   EXPECT_EQ(start, bins);
-  EXPECT_FALSE(r.failed);
+  EXPECT_EQ(r.fault, Fault::none);
 }
 
 TEST(ArithmeticDecoder, ByteInUnstuffsAndStopsAtMarkersAndTheEnd) {
@@ -153,26 +166,31 @@ TEST(ArithmeticDecoder, ByteInUnstuffsAndStopsAtMarkersAndTheEnd) {
     Bytes bytes;
     uint32_t want_cx;     // the first two data bytes, zeros once the data stops
     int32_t want_cursor;  // after many more decisions
-    bool at_marker, failed;
+    bool at_marker;
+    Fault fault;
   } cases[] = {
-      {"stuffed zero after FF", {0xFF, 0x00, 0x34, 0xFF, 0x00, 0xFF, 0xD0}, 0xFF34, 5, true, false},
-      {"marker at once", {0xFF, 0xD9}, 0x0000, 0, true, false},
-      {"marker after one byte", {0x12, 0xFF, 0xD0, 0x00}, 0x1200, 1, true, false},
-      {"fill byte before marker", {0x12, 0xFF, 0xFF, 0xD9}, 0x1200, 1, true, false},
-      {"end of input", {0x12, 0x34, 0x56}, 0x1234, 3, false, true},
-      {"lone FF at the end", {0x12, 0xFF}, 0x1200, 1, false, true},
-      {"empty input", {}, 0x0000, 0, false, true},
+      {"stuffed zero after FF",
+       {0xFF, 0x00, 0x34, 0xFF, 0x00, 0xFF, 0xD0},
+       0xFF34,
+       5,
+       true,
+       Fault::none},
+      {"marker at once", {0xFF, 0xD9}, 0x0000, 0, true, Fault::none},
+      {"marker after one byte", {0x12, 0xFF, 0xD0, 0x00}, 0x1200, 1, true, Fault::none},
+      {"fill byte before marker", {0x12, 0xFF, 0xFF, 0xD9}, 0x1200, 1, true, Fault::none},
+      {"end of input", {0x12, 0x34, 0x56}, 0x1234, 3, false, Fault::data_cut_short},
+      {"lone FF at the end", {0x12, 0xFF}, 0x1200, 1, false, Fault::data_cut_short},
+      {"empty input", {}, 0x0000, 0, false, Fault::data_cut_short},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ArithmeticReader r;
     arithmetic_start(r, c.bytes.data(), c.bytes.data() + c.bytes.size());
     EXPECT_EQ(r.c >> 16, c.want_cx);
-    uint8_t bins[2] = {};
-    for (int32_t i = 0; i < 1000; ++i) arithmetic_decode(r, bins[i % 3 == 0]);
+    for (int32_t i = 0; i < 1000; ++i) arithmetic_decode_fixed(r);
     EXPECT_EQ(r.cursor - c.bytes.data(), c.want_cursor);
     EXPECT_EQ(r.at_marker, c.at_marker);
-    EXPECT_EQ(r.failed, c.failed);
+    EXPECT_EQ(r.fault, c.fault);
   }
 }
 
@@ -201,13 +219,13 @@ TEST(ArithmeticDecoder, RefusesRunsPastTheBandAndOversizedMagnitudes) {
   std::vector<int16_t> block(64, 7);
   arithmetic_start(r, run_bytes.data(), run_bytes.data() + run_bytes.size());
   arithmetic_ac_first(r, fresh.ac.data(), 5, 5, 5, 0, block.data());
-  EXPECT_TRUE(r.failed);
+  EXPECT_EQ(r.fault, Fault::bad_arithmetic_data);
   EXPECT_EQ(block, std::vector<int16_t>(64, 7));
 
   int32_t context = 0;
   arithmetic_start(r, dc_bytes.data(), dc_bytes.data() + dc_bytes.size());
   arithmetic_dc_difference(r, fresh.dc.data(), context, 0, 1);
-  EXPECT_TRUE(r.failed);
+  EXPECT_EQ(r.fault, Fault::bad_arithmetic_data);
 }
 
 // Quantised coefficients with the spread of a photograph: a wandering DC, AC values that thin
@@ -307,7 +325,7 @@ std::vector<int16_t> decode_arithmetic(const ArithmeticFile& f, const Bytes& fil
         arithmetic_ac_refine(r, stats.ac[0], ss, se, al, block);
       }
     }
-    EXPECT_FALSE(r.failed);
+    EXPECT_EQ(r.fault, Fault::none);
     EXPECT_TRUE(r.at_marker) << "the scan's data ends at a marker";
     p = r.cursor;
   }

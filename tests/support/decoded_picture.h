@@ -1,6 +1,6 @@
 #pragma once
 // Pictures decoded from bytes in memory through the path BMPSepia runs on a loaded file: a
-// record of its own, decode_jpeg, then render_row for every row (red, green, blue, top first).
+// record of its own, decode_jpeg, then every row rendered (red, green, blue, top first).
 
 #include <gtest/gtest.h>
 
@@ -10,16 +10,17 @@
 #include "support/files.h"
 
 struct DecodedPicture {
-  int32_t status = status_failed;  // decode_jpeg's result
+  int32_t result = 1;  // decode_jpeg's
   Fault fault = Fault::none;
   int32_t fault_detail = 0;
   int32_t width = 0;
   int32_t height = 0;
+  int32_t orientation = 1;
   Bytes pixels;  // width x height x 3
 };
 
-// `plain_colour` skips the sepia tone, for comparing colour with other decoders.
-DecodedPicture decode_picture(const Bytes& jpeg, bool plain_colour = false);
+// `tone` false renders the plain colour, for comparing it with other decoders.
+DecodedPicture decode_picture(const Bytes& jpeg, bool tone = true);
 
 // A cleared record for each test, freed with whatever it holds at the end. Give each suite its
 // own name for it: `using FrameHeader = DecoderTest;`.

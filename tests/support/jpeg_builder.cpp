@@ -16,68 +16,51 @@ void put_be16(Bytes* out, uint32_t v) {
   out->push_back(static_cast<uint8_t>(v));
 }
 
-HuffmanSpec make_spec(const uint8_t (&counts)[16], std::vector<uint8_t> symbols) {
-  HuffmanSpec recipe{};
-  for (int32_t i = 0; i < 16; ++i) recipe.counts[i] = counts[i];
-  recipe.symbols = std::move(symbols);
-  return recipe;
-}
-
-// AC symbols of the standard tables: a leading list in the order of the standard, then every
-// other run/size pair with sizes 1 to 10, by increasing run and size.
-std::vector<uint8_t> ac_symbols(const std::vector<uint8_t>& leading) {
-  std::vector<uint8_t> symbols = leading;
-  bool listed[256] = {};
-  for (const uint8_t s : leading) listed[s] = true;
-  for (int32_t run = 0; run < 16; ++run) {
-    for (int32_t size = 1; size <= 10; ++size) {
-      const auto s = static_cast<uint8_t>(run << 4 | size);
-      if (!listed[s]) symbols.push_back(s);
+// T.81 K.3's tables, read once from the data file of the standard's tables: class DC or AC,
+// slot, the 16 counts, then the symbols in hexadecimal.
+const HuffmanSpec& standard_table(const char* table_class, int32_t slot) {
+  static const std::vector<HuffmanSpec> tables = [] {
+    std::vector<HuffmanSpec> read(4);
+    FILE* file = fopen(BMPSEPIA_STANDARD_TABLES, "r");
+    if (file == nullptr) builder_fault("cannot open " BMPSEPIA_STANDARD_TABLES);
+    char line[2048];
+    if (fgets(line, sizeof line, file) == nullptr) builder_fault("empty table file");
+    while (fgets(line, sizeof line, file) != nullptr) {
+      char kind[3] = {};
+      int32_t index = 0;
+      int consumed = 0;
+      if (sscanf(line, "%2s %d%n", kind, &index, &consumed) != 2 || index < 0 || index > 1) {
+        builder_fault("bad row in the table file");
+      }
+      HuffmanSpec& spec = read[static_cast<size_t>(2 * (kind[0] == 'A') + index)];
+      const char* at = line + consumed;
+      int32_t total = 0;
+      for (uint8_t& count : spec.counts) {
+        int value = 0;
+        if (sscanf(at, "%d%n", &value, &consumed) != 1) builder_fault("bad counts");
+        count = static_cast<uint8_t>(value);
+        total += value;
+        at += consumed;
+      }
+      for (int32_t i = 0; i < total; ++i) {
+        unsigned value = 0;
+        if (sscanf(at, "%x%n", &value, &consumed) != 1) builder_fault("too few symbols");
+        spec.symbols.push_back(static_cast<uint8_t>(value));
+        at += consumed;
+      }
     }
-  }
-  return symbols;
+    fclose(file);
+    return read;
+  }();
+  return tables[static_cast<size_t>(2 * (table_class[0] == 'A') + slot)];
 }
 
 }  // namespace
 
-const HuffmanSpec& standard_dc_luminance() {
-  static const HuffmanSpec recipe = make_spec({0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
-                                              {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
-  return recipe;
-}
-
-const HuffmanSpec& standard_dc_chrominance() {
-  static const HuffmanSpec recipe = make_spec({0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0},
-                                              {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
-  return recipe;
-}
-
-const HuffmanSpec& standard_ac_luminance() {
-  static const HuffmanSpec recipe = make_spec(
-      {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7D},
-      ac_symbols(
-          {0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12, 0x21, 0x31, 0x41, 0x06, 0x13, 0x51, 0x61,
-           0x07, 0x22, 0x71, 0x14, 0x32, 0x81, 0x91, 0xA1, 0x08, 0x23, 0x42, 0xB1, 0xC1, 0x15, 0x52,
-           0xD1, 0xF0, 0x24, 0x33, 0x62, 0x72, 0x82, 0x09, 0x0A, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x25,
-           0x26, 0x27, 0x28, 0x29, 0x2A, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x3A, 0x43, 0x44, 0x45,
-           0x46, 0x47, 0x48, 0x49, 0x4A, 0x53, 0x54, 0x55, 0x56, 0x57, 0x58, 0x59, 0x5A, 0x63, 0x64,
-           0x65, 0x66, 0x67, 0x68, 0x69, 0x6A, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7A, 0x83,
-           0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8A, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99,
-           0x9A, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xA8, 0xA9, 0xAA, 0xB2, 0xB3, 0xB4, 0xB5, 0xB6,
-           0xB7, 0xB8, 0xB9, 0xBA, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9, 0xCA, 0xD2, 0xD3,
-           0xD4, 0xD5, 0xD6, 0xD7, 0xD8, 0xD9, 0xDA, 0xE1, 0xE2}));
-  return recipe;
-}
-
-const HuffmanSpec& standard_ac_chrominance() {
-  static const HuffmanSpec recipe = make_spec(
-      {0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77},
-      ac_symbols({0x00, 0x01, 0x02, 0x03, 0x11, 0x04, 0x05, 0x21, 0x31, 0x06, 0x12, 0x41,
-                  0x51, 0x07, 0x61, 0x71, 0x13, 0x22, 0x32, 0x81, 0x08, 0x14, 0x42, 0x91,
-                  0xA1, 0xB1, 0xC1, 0x09, 0x23, 0x33, 0x52, 0xF0, 0x15, 0x62, 0x72, 0xD1,
-                  0x0A, 0x16, 0x24, 0x34, 0xE1, 0x25, 0xF1, 0x17, 0x18, 0x19, 0x1A, 0x26}));
-  return recipe;
-}
+const HuffmanSpec& standard_dc_luminance() { return standard_table("DC", 0); }
+const HuffmanSpec& standard_dc_chrominance() { return standard_table("DC", 1); }
+const HuffmanSpec& standard_ac_luminance() { return standard_table("AC", 0); }
+const HuffmanSpec& standard_ac_chrominance() { return standard_table("AC", 1); }
 
 JpegBuilder& JpegBuilder::marker(uint8_t code) {
   bytes_.insert(bytes_.end(), static_cast<size_t>(fill_), 0xFF);
@@ -407,7 +390,8 @@ Bytes make_jpeg(const PictureRecipe& recipe) {
     scan.push_back({recipe.components[i].id, table, table});
   }
   JpegBuilder jpeg;
-  jpeg.soi().fill(recipe.fill_bytes).app0_jfif();
+  jpeg.soi().fill(recipe.fill_bytes);
+  if (recipe.jfif) jpeg.app0_jfif();
   if (recipe.adobe_transform >= 0) {
     jpeg.segment(0xEE, {'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0,
                         static_cast<uint8_t>(recipe.adobe_transform)});

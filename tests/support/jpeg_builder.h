@@ -14,7 +14,7 @@ struct HuffmanSpec {
   std::vector<uint8_t> symbols;  // by increasing code length, then code order
 };
 
-// The example tables of the JPEG standard, Annex K.3.
+// The example tables of the JPEG standard, Annex K.3, as tests/jpeg-tables holds them.
 const HuffmanSpec& standard_dc_luminance();
 const HuffmanSpec& standard_ac_luminance();
 const HuffmanSpec& standard_dc_chrominance();
@@ -134,6 +134,7 @@ struct PictureRecipe {
   bool extended = false;         // an extended frame (SOF1) with 16-bit quantisation tables
   int32_t fill_bytes = 0;        // 0xFF fill bytes before every marker after the first
   int32_t adobe_transform = -1;  // an Adobe segment with this transform, or none
+  bool jfif = true;              // a JFIF segment first
 };
 
 // Blocks in the order the scan carries them (MCU by MCU, per component its h x v blocks; one

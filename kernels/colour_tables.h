@@ -1,11 +1,21 @@
 #pragma once
 // The colour conversion and the sepia tone as constant tables, shared by the per-pixel and the
-// vector renderers.
+// vector row kernels.
 
 #include <bit>
 #include <cstdint>
 
-#include "render/render.h"
+#include "common/integer.h"
+
+// Recolours one red, green, blue pixel in place: green becomes the mean of the three, red the
+// mean raised by 46 and blue the mean lowered by 46, each held to 0..255.
+constexpr uint8_t* sepia_tone(uint8_t* pixel) {
+  const int32_t grey = (pixel[0] + pixel[1] + pixel[2]) / 3;
+  pixel[0] = static_cast<uint8_t>(clip_byte(grey + 46));
+  pixel[1] = static_cast<uint8_t>(clip_byte(grey));
+  pixel[2] = static_cast<uint8_t>(clip_byte(grey - 46));
+  return pixel;
+}
 
 // Channel values before clamping lie in -256..511 (Y plus an offset within -227..225).
 constexpr int32_t clip_offset = 256;
@@ -16,9 +26,9 @@ struct ColourTables {
   int32_t cb_green[256];  // -88 cb
   int32_t cr_green[256];  // -183 cr + 128; the green offset is (cb_green + cr_green) >> 8
   uint8_t clip[768];      // clip_byte(v - clip_offset)
-  // The sepia pixel of a channel sum as four bytes in memory order, red first or blue first,
-  // the last byte 0: one store writes a pixel, and the next pixel's store covers the spare byte.
-  uint32_t tone_packed[2][766];
+  // The sepia pixel of a channel sum as four bytes in memory order blue, green, red, 0: one
+  // store writes a pixel, and the next pixel's store covers the spare byte.
+  uint32_t tone_bgr[766];
 };
 
 constexpr ColourTables make_tables() {
@@ -38,12 +48,8 @@ constexpr ColourTables make_tables() {
     uint8_t pixel[3] = {static_cast<uint8_t>(red), static_cast<uint8_t>(green),
                         static_cast<uint8_t>(sum - red - green)};
     sepia_tone(pixel);
-    const uint32_t rgb = uint32_t{pixel[0]} | uint32_t{pixel[1]} << 8 | uint32_t{pixel[2]} << 16;
     const uint32_t bgr = uint32_t{pixel[2]} | uint32_t{pixel[1]} << 8 | uint32_t{pixel[0]} << 16;
-    t.tone_packed[0][sum] =
-        std::endian::native == std::endian::little ? rgb : __builtin_bswap32(rgb);
-    t.tone_packed[1][sum] =
-        std::endian::native == std::endian::little ? bgr : __builtin_bswap32(bgr);
+    t.tone_bgr[sum] = std::endian::native == std::endian::little ? bgr : __builtin_bswap32(bgr);
   }
   return t;
 }

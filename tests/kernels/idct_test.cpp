@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "jpeg/decoder.h"
+#include "kernels/idct.h"
 
 namespace {
 

@@ -1,55 +1,67 @@
-// The 8x8 inverse DCT in two separable passes of 32-bit fixed-point arithmetic. Sums, products
-// and left shifts wrap modulo 2^32 by design, so they are done on unsigned values; right shifts
-// are arithmetic, done on the signed value that the wrapped one stands for.
+// The 8x8 inverse DCT in two separable passes of 32-bit fixed-point arithmetic.
+//
+// Constants: 2841, 2676, 2408, 1609, 1108 and 565 are round(2048 x sqrt(2) x cos(k x pi / 16))
+// for k = 1, 2, 3, 5, 6, 7, the butterfly's rotations scaled by 2^11; 181 = round(256 / sqrt 2)
+// scales the last odd rotation by 2^8. Each rotation x cos a + y sin a, y cos a - x sin a is
+// computed with three products from a shared one: 2276 = 2841 - 565, 3406 = 2841 + 565 (k = 1,
+// 7), 799 = 2408 - 1609, 4017 = 2408 + 1609 (k = 3, 5), 1568 = 2676 - 1108, 3784 = 2676 + 1108
+// (k = 2, 6). The row pass keeps the 2^11 scale (the DC term is c0 << 11) and drops 8 bits with
+// rounding; the column pass works at 2^8 (c0 << 8), rounds each rotation by 3 bits, and drops
+// the last 14 bits, 8192 of rounding coming from the 32 added to c0, before the +128 level shift
+// and the clip to 0..255.
+//
+// Ranges: for the coefficients of any block of 8-bit samples (T.81 A.3.3's DCT of values in
+// -128..127), the row pass's sums stay below 2^22 in magnitude and its products below 2^29;
+// the column pass's sums below 2^25 and its products below 2^29. Dequantised coefficients
+// differ from those by at most half a quantiser, within the margin. Beyond (damaged or
+// contrived coefficients) every sum, product and left shift wraps modulo 2^32: it is computed
+// on uint32_t, where that is the defined result, never signed overflow; right shifts are
+// arithmetic on the signed value the wrapped one stands for, and the clip takes what comes.
+//
+// Shortcuts: when c1, c2, c3, c5, c6 and c7 are zero, c4 enters only through c4 << 11 in the
+// row pass (c4 << 8 in the column pass). When that product is 0 modulo 2^32 as well (c4 = 0,
+// or a multiple of 2^21 that no valid file gives), every output is the DC term alone, and the
+// shortcut writes c0 << 3 for a row and clip_byte(((c0 + 32) >> 6) + 128) for a column. That is
+// what the full pass gives unless c0 << 11 (or (c0 + 32) << 8) wraps; then the shortcut's value
+// is the defined result.
 //
 // The butterfly is written once for a scalar and for a vector of eight lanes: the vector form
-// runs the eight column passes of a block at once, lane j being column j, with the same
-// integer operations as the scalar form, so it gives the same bits on every target.
+// runs the eight passes of a block at once, lane j being column j (row j after a transpose),
+// with the same integer operations as the scalar form, so it gives the same bits everywhere.
+
+#include "kernels/idct.h"
 
 #include <cstdint>
 #include <cstring>
 
 #include "common/integer.h"
-#include "jpeg/decoder.h"
-
-// The vector helpers are always inlined, so no vector crosses a call and the ABI note on
-// passing them does not apply.
-#if defined(__clang__)
-#pragma clang diagnostic ignored "-Wpsabi"
-#elif defined(__GNUC__)
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-#define IDCT_INLINE inline __attribute__((always_inline))
-// Loops over the eight vectors run unrolled, so that they stay in registers.
-#define IDCT_UNROLLED _Pragma("GCC unroll 8")
+#include "kernels/lanes.h"
 
 namespace {
 
 using u32 = uint32_t;
-typedef uint32_t Lanes __attribute__((vector_size(32)));
-typedef int32_t SignedLanes __attribute__((vector_size(32)));
-typedef uint8_t ByteLanes __attribute__((vector_size(8)));
-typedef int16_t ShortLanes __attribute__((vector_size(16)));
+using Lanes = Uint32x8;
+using SignedLanes = Int32x8;
 // A row of a block's coefficients in memory, read as what it is. Blocks are 32-byte aligned,
 // which spares unaligned vector moves.
 typedef uint32_t StoredLanes __attribute__((vector_size(32), aligned(32), may_alias));
 
-IDCT_INLINE Lanes load_lanes(const int32_t* from) {
+KERNEL_INLINE Lanes load_lanes(const int32_t* from) {
   return *reinterpret_cast<const StoredLanes*>(from);
 }
-IDCT_INLINE void store_lanes(int32_t* to, Lanes v) { *reinterpret_cast<StoredLanes*>(to) = v; }
+KERNEL_INLINE void store_lanes(int32_t* to, Lanes v) { *reinterpret_cast<StoredLanes*>(to) = v; }
 
 // The eight rows of a block, each moved as one vector: a loop of moves may become a block copy
 // through memory, done in halves, which vector reads then wait for.
 struct Rows {
   Lanes c[8];
 };
-IDCT_INLINE Rows load_rows(const int32_t* block) {
+KERNEL_INLINE Rows load_rows(const int32_t* block) {
   return Rows{{load_lanes(block), load_lanes(block + 8), load_lanes(block + 16),
                load_lanes(block + 24), load_lanes(block + 32), load_lanes(block + 40),
                load_lanes(block + 48), load_lanes(block + 56)}};
 }
-IDCT_INLINE void store_rows(int32_t* block, const Lanes rows[8]) {
+KERNEL_INLINE void store_rows(int32_t* block, const Lanes rows[8]) {
   store_lanes(block, rows[0]);
   store_lanes(block + 8, rows[1]);
   store_lanes(block + 16, rows[2]);
@@ -61,13 +73,11 @@ IDCT_INLINE void store_rows(int32_t* block, const Lanes rows[8]) {
 }
 
 // Arithmetic shift right of the two's-complement value that a wrapped result stands for.
-IDCT_INLINE u32 shr(u32 v, int32_t bits) {
+KERNEL_INLINE u32 shr(u32 v, int32_t bits) {
   return static_cast<u32>(static_cast<int32_t>(v) >> bits);
 }
-IDCT_INLINE Lanes shr(Lanes v, int32_t bits) { return (Lanes)((SignedLanes)v >> bits); }
+KERNEL_INLINE Lanes shr(Lanes v, int32_t bits) { return (Lanes)((SignedLanes)v >> bits); }
 
-// Constants: round(2048 * sqrt(2) * cos(k * pi / 16)) for k = 1, 2, 3, 5, 6, 7 are 2841, 2676,
-// 2408, 1609, 1108, 565; the rotations use their sums and differences. 181 = round(256/sqrt 2).
 template <typename T>
 struct Butterfly {
   T e0, e1, e2, e3, o_sum, q_sum, m1, m2;
@@ -76,7 +86,7 @@ struct Butterfly {
 // The shared butterfly. `round` is added to each rotation's shared product and `shift` applied
 // to each rotation result (0 and 0 for rows, 4 and 3 for columns); s0, s4 are the DC terms.
 template <typename T>
-IDCT_INLINE Butterfly<T> butterfly(const T c[8], T s0, T s4, u32 round, int32_t shift) {
+KERNEL_INLINE Butterfly<T> butterfly(const T c[8], T s0, T s4, u32 round, int32_t shift) {
   const T t17 = 565 * (c[1] + c[7]) + round;
   const T odd1 = shr(t17 + 2276 * c[1], shift);
   const T odd7 = shr(t17 - 3406 * c[7], shift);
@@ -100,7 +110,7 @@ IDCT_INLINE Butterfly<T> butterfly(const T c[8], T s0, T s4, u32 round, int32_t 
 
 // The column pass's eight unshifted results, value_0 to value_7.
 template <typename T>
-IDCT_INLINE void column_values(const T c[8], T values[8]) {
+KERNEL_INLINE void column_values(const T c[8], T values[8]) {
   const T dc = (c[0] + 32) << 8;  // the 32 becomes 8192, the rounding of the final shift by 14
   const Butterfly<T> b = butterfly(c, dc + (c[4] << 8), dc - (c[4] << 8), 4, 3);
   values[0] = b.e0 + b.o_sum;
@@ -113,42 +123,26 @@ IDCT_INLINE void column_values(const T c[8], T values[8]) {
   values[7] = b.e0 - b.o_sum;
 }
 
-IDCT_INLINE SignedLanes clip_lanes(SignedLanes v) {
-  const SignedLanes zero = {};
-  const SignedLanes top = zero + 255;
-  v = v < zero ? zero : v;
-  return v > top ? top : v;
-}
-
-// Lane shuffles of two vectors, in the spelling each compiler understands.
-#if defined(__clang__)
-#define IDCT_SHUFFLE(a, b, i0, i1, i2, i3, i4, i5, i6, i7) \
-  __builtin_shufflevector(a, b, i0, i1, i2, i3, i4, i5, i6, i7)
-#else
-#define IDCT_SHUFFLE(a, b, i0, i1, i2, i3, i4, i5, i6, i7) \
-  __builtin_shuffle(a, b, SignedLanes{i0, i1, i2, i3, i4, i5, i6, i7})
-#endif
-
 // Transposes an 8 x 8 matrix held as eight rows of eight lanes, with the interleaving shuffles
 // that processors provide (unpack low and high, then halves exchanged).
-IDCT_INLINE void transpose(Lanes m[8]) {
+KERNEL_INLINE void transpose(Lanes m[8]) {
   Lanes a[8], b[8];
-  IDCT_UNROLLED
+  KERNEL_UNROLLED
   for (int32_t i = 0; i < 8; i += 2) {
-    a[i] = IDCT_SHUFFLE(m[i], m[i + 1], 0, 8, 1, 9, 4, 12, 5, 13);
-    a[i + 1] = IDCT_SHUFFLE(m[i], m[i + 1], 2, 10, 3, 11, 6, 14, 7, 15);
+    a[i] = SHUFFLE_LANES(m[i], m[i + 1], 0, 8, 1, 9, 4, 12, 5, 13);
+    a[i + 1] = SHUFFLE_LANES(m[i], m[i + 1], 2, 10, 3, 11, 6, 14, 7, 15);
   }
-  IDCT_UNROLLED
+  KERNEL_UNROLLED
   for (int32_t i = 0; i < 8; i += 4) {
-    b[i] = IDCT_SHUFFLE(a[i], a[i + 2], 0, 1, 8, 9, 4, 5, 12, 13);
-    b[i + 1] = IDCT_SHUFFLE(a[i], a[i + 2], 2, 3, 10, 11, 6, 7, 14, 15);
-    b[i + 2] = IDCT_SHUFFLE(a[i + 1], a[i + 3], 0, 1, 8, 9, 4, 5, 12, 13);
-    b[i + 3] = IDCT_SHUFFLE(a[i + 1], a[i + 3], 2, 3, 10, 11, 6, 7, 14, 15);
+    b[i] = SHUFFLE_LANES(a[i], a[i + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+    b[i + 1] = SHUFFLE_LANES(a[i], a[i + 2], 2, 3, 10, 11, 6, 7, 14, 15);
+    b[i + 2] = SHUFFLE_LANES(a[i + 1], a[i + 3], 0, 1, 8, 9, 4, 5, 12, 13);
+    b[i + 3] = SHUFFLE_LANES(a[i + 1], a[i + 3], 2, 3, 10, 11, 6, 7, 14, 15);
   }
-  IDCT_UNROLLED
+  KERNEL_UNROLLED
   for (int32_t i = 0; i < 4; ++i) {
-    m[i] = IDCT_SHUFFLE(b[i], b[i + 4], 0, 1, 2, 3, 8, 9, 10, 11);
-    m[i + 4] = IDCT_SHUFFLE(b[i], b[i + 4], 4, 5, 6, 7, 12, 13, 14, 15);
+    m[i] = SHUFFLE_LANES(b[i], b[i + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+    m[i + 4] = SHUFFLE_LANES(b[i], b[i + 4], 4, 5, 6, 7, 12, 13, 14, 15);
   }
 }
 
@@ -198,14 +192,14 @@ void idct_columns(const int32_t* coefficients, uint8_t* dest, int32_t stride) {
   const SignedLanes flat = clip_lanes((SignedLanes)shr(c[0] + 32, 6) + 128);
   Lanes values[8];
   column_values(c, values);
-  IDCT_UNROLLED
+  KERNEL_UNROLLED
   for (int32_t k = 0; k < 8; ++k) {
     SignedLanes v = clip_lanes((SignedLanes)shr(values[k], 14) + 128);
     v = shortcut != 0 ? flat : v;
     // Narrowed in two steps, which vector units do in a few instructions rather than a lane
     // at a time; the values are 0..255 already.
-    const ByteLanes bytes =
-        __builtin_convertvector(__builtin_convertvector(v, ShortLanes), ByteLanes);
+    const Uint8x8 bytes =
+        __builtin_convertvector(__builtin_convertvector(v, Int16x8), Uint8x8);
     memcpy(dest + k * stride, &bytes, sizeof bytes);
   }
 }
@@ -225,7 +219,7 @@ void idct_rows(int32_t* coefficients) {
   const Butterfly<Lanes> b = butterfly(c, dc + (c[4] << 11), dc - (c[4] << 11), 0, 0);
   Lanes out[8] = {b.e0 + b.o_sum, b.e1 + b.m1, b.e2 + b.m2, b.e3 + b.q_sum,
                   b.e3 - b.q_sum, b.e2 - b.m2, b.e1 - b.m1, b.e0 - b.o_sum};
-  IDCT_UNROLLED
+  KERNEL_UNROLLED
   for (int32_t k = 0; k < 8; ++k) out[k] = shortcut != 0 ? flat : shr(out[k], 8);
   transpose(out);
   store_rows(coefficients, out);

@@ -1,0 +1,82 @@
+#pragma once
+// Huffman decoding over the bit reader: a table's codes expanded for lookups of the next bits,
+// one code and its extra bits decoded into a signed value, and the tables a scan needs made
+// ready before its first code.
+
+#include <cstdint>
+
+#include "jpeg/bit_reader.h"
+#include "jpeg/decoder.h"
+
+// A code and its extra bits that together take at most this many bits are found, value and
+// all, in a small table that stays in the first-level cache; anything longer goes through the
+// full 16-bit table. Both give the same symbol, value and bit count for the same bits.
+constexpr int32_t fast_bits = 10;
+
+struct FastEntry {
+  uint8_t bits;  // code and extra bits together; 0: look in the full table
+  uint8_t symbol;
+  int16_t value;
+};
+
+// EXTEND: s extra bits v that start with 0 stand for v - 2^s + 1, without a branch on the
+// sign: the mask is all ones exactly then.
+inline int32_t extend(int32_t v, int32_t s) {
+  const int32_t negative = (v >> (s - 1)) - 1;
+  return v + (negative & (1 - (1 << s)));
+}
+
+inline void build_fast_table(const HuffmanEntry* full, FastEntry* fast) {
+  for (int32_t i = 0; i < (1 << fast_bits); ++i) {
+    const HuffmanEntry e = full[i << (16 - fast_bits)];
+    const int32_t s = e.symbol & 0x0F;
+    fast[i] = FastEntry{0, 0, 0};
+    if (e.code_length == 0 || e.code_length + s > fast_bits) continue;
+    const int32_t extra = (i >> (fast_bits - e.code_length - s)) & ((1 << s) - 1);
+    fast[i] = FastEntry{static_cast<uint8_t>(e.code_length + s), e.symbol,
+                        static_cast<int16_t>(s == 0 ? 0 : extend(extra, s))};
+  }
+}
+
+struct HuffmanValue {
+  int32_t value;
+  uint8_t symbol;
+  bool found;  // false: no code begins with these bits; nothing was consumed
+};
+
+// Decodes one code and its extra bits into a signed value. The 16 bits a code may need are
+// asked for first, then the extra bits, as a byte-at-a-time reader would.
+inline HuffmanValue decode_huffman(BitReader& r, const FastEntry* fast, const HuffmanEntry* full) {
+  need_bits(r, 16);
+  const FastEntry quick = fast[r.buffer >> (64 - fast_bits)];
+  if (quick.bits != 0) {
+    consume_bits(r, quick.bits);
+    return HuffmanValue{quick.value, quick.symbol, true};
+  }
+  const HuffmanEntry entry = full[peek_bits(r, 16)];
+  if (entry.code_length == 0) {
+    reader_fail(r, Fault::bad_code);
+    return HuffmanValue{0, 0, false};
+  }
+  consume_bits(r, entry.code_length);
+  const int32_t s = entry.symbol & 0x0F;
+  if (s == 0) return HuffmanValue{0, entry.symbol, true};
+  need_bits(r, s);
+  const auto v = static_cast<int32_t>(peek_bits(r, s));
+  consume_bits(r, s);
+  return HuffmanValue{extend(v, s), entry.symbol, true};
+}
+
+// The short-code tables of a scan's Huffman tables: [0 DC, 1 AC][slot].
+struct ScanTables {
+  FastEntry fast[2][table_slots][1 << fast_bits];
+};
+
+struct ScanHeader;
+
+// Makes ready the Huffman tables a scan decodes with (its components' DC tables when `dc`, AC
+// tables when `ac`; a slot no segment defined takes the standard table where there is one) and
+// starts the scan's predictions and bits afresh. False (with the decode failed) where a table
+// is missing.
+bool start_huffman_scan(DecoderState& d, const ScanHeader& scan, bool dc, bool ac,
+                        ScanTables& tables);

@@ -1,0 +1,102 @@
+// T.81 F.2: the sequential processes. A scan codes whole components, each block decoded straight
+// into its plane: Huffman codes (F.2.2) or arithmetic-coded decisions (F.2.4).
+
+#include "jpeg/sequential.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "common/integer.h"
+#include "jpeg/arithmetic.h"
+#include "jpeg/bit_reader.h"
+#include "jpeg/decoder.h"
+#include "jpeg/huffman.h"
+#include "jpeg/scan_walk.h"
+#include "kernels/idct.h"
+
+namespace {
+
+BlockTables block_tables(const DecoderState& d, const ScanTables& tables, const ComponentPlane& c) {
+  return {tables.fast[0][c.dc_table], d.huffman_lookup[0][c.dc_table], tables.fast[1][c.ac_table],
+          d.huffman_lookup[1][c.ac_table], d.quant_tables[c.quant_index]};
+}
+
+uint8_t* block_samples(const ComponentPlane& c, int32_t bx, int32_t by) {
+  return c.samples + 8 * (by * c.stride + bx);
+}
+
+// A sequential scan of Huffman codes, each block decoded into its plane.
+class SequentialHuffman {
+ public:
+  SequentialHuffman(const DecoderState& d, const ScanHeader& scan, const ScanTables& tables)
+      : reader_(load_bit_reader(d)) {
+    for (int32_t i = 0; i < scan.count; ++i) {
+      const ComponentPlane& c = *scan.components[i];
+      by_component_[&c - d.components] = block_tables(d, tables, c);
+    }
+  }
+
+  bool failed() const { return reader_.fault != Fault::none; }
+
+  // The reader is held in locals for the block: plane stores (bytes, which may alias anything)
+  // would otherwise send it back to memory after each one.
+  void block(DecoderState& d, ComponentPlane& c, int32_t bx, int32_t by) {
+    BitReader r = reader_;
+    decode_block(r, by_component_[&c - d.components], c.dc_predictor, d.coefficients,
+                 block_samples(c, bx, by), c.stride);
+    reader_ = r;
+  }
+
+  void restart(DecoderState&, const ScanHeader& scan, int32_t index) {
+    read_restart_marker(reader_, index);
+    for (int32_t i = 0; i < scan.count; ++i) scan.components[i]->dc_predictor = 0;
+  }
+
+  void finish(DecoderState& d) const { store_bit_reader(d, reader_); }
+
+ private:
+  BitReader reader_;
+  BlockTables by_component_[max_components];
+};
+
+// A sequential scan of arithmetic-coded decisions (T.81 F.2.4), each block decoded into its
+// plane.
+class SequentialArithmetic : public ArithmeticScan {
+ public:
+  using ArithmeticScan::ArithmeticScan;
+
+  void block(DecoderState& d, ComponentPlane& c, int32_t bx, int32_t by) {
+    const int32_t difference = arithmetic_dc_difference(
+        reader, stats.dc[c.dc_table], c.dc_context, d.dc_lower[c.dc_table], d.dc_upper[c.dc_table]);
+    const uint16_t* quant = d.quant_tables[c.quant_index];
+    int32_t* coefficients = d.coefficients;  // all zero on entry
+    const uint32_t rows_used =
+        1 | arithmetic_ac_sequential(reader, stats.ac[c.ac_table], d.ac_kx[c.ac_table], quant,
+                                     coefficients);
+    c.dc_predictor = wrap_add(c.dc_predictor, difference);
+    coefficients[0] = wrap_mul(c.dc_predictor, quant[0]);
+    // After a fault the scan stops; the coefficients are left zero for whatever comes next.
+    if (failed()) {
+      memset(coefficients, 0, sizeof d.coefficients);
+      return;
+    }
+    transform_block(coefficients, rows_used, block_samples(c, bx, by), c.stride);
+  }
+};
+
+}  // namespace
+
+void decode_sequential_scan(DecoderState& d, const ScanHeader& scan, bool final) {
+  memset(d.coefficients, 0, sizeof d.coefficients);
+  if (d.arithmetic) {
+    SequentialArithmetic coding(d, scan);
+    walk_scan(d, scan, coding, final);
+    coding.finish(d);
+    return;
+  }
+  ScanTables tables;
+  if (!start_huffman_scan(d, scan, true, true, tables)) return;
+  SequentialHuffman coding(d, scan, tables);
+  walk_scan(d, scan, coding, final);
+  coding.finish(d);
+}

@@ -1,0 +1,185 @@
+// The row kernels: colour conversion (YCbCr in 8.8 fixed point, or ink values) and the sepia
+// tone of each pixel's mean.
+//
+// The fixed-point formulas are evaluated through tables that give the same integers: with
+// yy = Y * 256, (yy + t) >> 8 equals Y + (t >> 8) for any t, since the shift rounds down and
+// Y * 256 is a whole multiple of 256.
+//
+// The toned YCbCr rows go sixteen pixels at a time where the processor has vector units, with
+// the colour offsets rewritten so that every product fits in 16 bits: with c = Cr - 128,
+// (359 c + 128) >> 8 equals c + ((103 c + 128) >> 8), since 256 c is a whole multiple of 256;
+// likewise 454 = 256 + 198 for blue, and -183 = 73 - 256 for green's Cr term.
+
+#include "kernels/colour.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "kernels/colour_tables.h"
+#include "kernels/lanes.h"
+
+namespace {
+
+constexpr const ColourTables& tables = colour_tables;
+
+// One pixel into `out` as blue, green, red, toned or not.
+template <bool tone>
+KERNEL_INLINE void put_pixel(uint8_t* out, int32_t red, int32_t green, int32_t blue) {
+  if constexpr (tone) {
+    memcpy(out, &tables.tone_bgr[red + green + blue], 4);
+    return;
+  }
+  out[0] = static_cast<uint8_t>(blue);
+  out[1] = static_cast<uint8_t>(green);
+  out[2] = static_cast<uint8_t>(red);
+}
+
+// The colour offsets of one chroma pair: red, green and blue are Y plus these, clipped.
+struct ChromaOffsets {
+  int32_t red;
+  int32_t green;
+  int32_t blue;
+};
+
+KERNEL_INLINE ChromaOffsets chroma_offsets(int32_t cb, int32_t cr) {
+  return ChromaOffsets{tables.cr_red[cr], (tables.cb_green[cb] + tables.cr_green[cr]) >> 8,
+                       tables.cb_blue[cb]};
+}
+
+template <bool tone>
+KERNEL_INLINE void put_ycbcr(uint8_t* out, int32_t y, const ChromaOffsets& o) {
+  put_pixel<tone>(out, tables.clip[y + o.red + clip_offset], tables.clip[y + o.green + clip_offset],
+                  tables.clip[y + o.blue + clip_offset]);
+}
+
+KERNEL_INLINE Int16x16 widen(Uint8x16 v) { return __builtin_convertvector(v, Int16x16); }
+
+// Sixteen chroma samples for sixteen pixels: in place, or eight each used twice.
+template <int32_t xs>
+KERNEL_INLINE Int16x16 chroma(const uint8_t* row, int32_t x) {
+  Uint8x16 v;
+  if constexpr (xs == 0) {
+    memcpy(&v, row + x, sizeof v);
+  } else {
+    Uint8x8 half;
+    memcpy(&half, row + (x >> 1), sizeof half);
+    v = __builtin_shufflevector(half, half, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7);
+  }
+  return widen(v) - 128;
+}
+
+// The toned YCbCr pixels of `count` (a multiple of 16) from the start of the row.
+template <int32_t xs>
+KERNEL_INLINE void toned_ycbcr_span(const uint8_t* luma, const uint8_t* cb_row,
+                                    const uint8_t* cr_row, int32_t count, uint8_t* out) {
+  for (int32_t x = 0; x < count; x += 16, out += 48) {
+    Uint8x16 y_bytes;
+    memcpy(&y_bytes, luma + x, sizeof y_bytes);
+    const Int16x16 y = widen(y_bytes);
+    const Int16x16 cb = chroma<xs>(cb_row, x);
+    const Int16x16 cr = chroma<xs>(cr_row, x);
+    const Int16x16 red = clip_lanes(y + cr + ((cr * 103 + 128) >> 8));
+    const Int16x16 green = clip_lanes(y - cr + ((cr * 73 - cb * 88 + 128) >> 8));
+    const Int16x16 blue = clip_lanes(y + cb + ((cb * 198 + 128) >> 8));
+    const Int16x16 sum = red + green + blue;
+    // The tone goes out one word per pixel from the table by channel sum: faster than
+    // dividing and interleaving in vectors, and the same on every processor. Each word's
+    // spare byte is covered by the next, the last one's by what follows the span.
+    int16_t sums[16];
+    memcpy(sums, &sum, sizeof sums);
+    for (int32_t i = 0; i < 16; ++i) memcpy(out + 3 * i, &tables.tone_bgr[sums[i]], 4);
+  }
+}
+
+// Three components; the rows of planes 1 and 2 are read at x >> xs.
+template <ColourModel model, bool tone, int32_t xs>
+void colour_row(const uint8_t* const rows[4], int32_t width, uint8_t* out) {
+  // In locals, as in ink_row.
+  const uint8_t* row0 = rows[0];
+  const uint8_t* row1 = rows[1];
+  const uint8_t* row2 = rows[2];
+  int32_t x = 0;
+  if constexpr (model == ColourModel::ycbcr && tone && vector_units) {
+    x = width & ~15;
+    toned_ycbcr_span<xs>(row0, row1, row2, x, out);
+    out += 3 * x;
+  }
+  for (; x < width; x += 1 << xs) {
+    const int32_t c1 = row1[x >> xs];
+    const int32_t c2 = row2[x >> xs];
+    if constexpr (model == ColourModel::rgb) {
+      put_pixel<tone>(out, row0[x], c1, c2);
+      out += 3;
+      if constexpr (xs == 1) {
+        if (x + 1 == width) break;
+        put_pixel<tone>(out, row0[x + 1], c1, c2);
+        out += 3;
+      }
+    } else {
+      const ChromaOffsets offsets = chroma_offsets(c1, c2);
+      put_ycbcr<tone>(out, row0[x], offsets);
+      out += 3;
+      if constexpr (xs == 1) {
+        if (x + 1 == width) break;
+        put_ycbcr<tone>(out, row0[x + 1], offsets);
+        out += 3;
+      }
+    }
+  }
+}
+
+template <bool tone>
+void grey_row(const uint8_t* const rows[4], int32_t width, uint8_t* out) {
+  for (const uint8_t *row = rows[0], *end = row + width; row != end; ++row, out += 3) {
+    put_pixel<tone>(out, *row, *row, *row);
+  }
+}
+
+// Four components: cyan, magenta, yellow (or YCbCr standing for their complements) and black,
+// stored as most writers store them, 255 for no ink.
+template <ColourModel model, bool tone>
+void ink_row(const uint8_t* const rows[4], int32_t width, uint8_t* out) {
+  // In locals: the byte stores below may alias the array, which would be read again after each.
+  const uint8_t* row0 = rows[0];
+  const uint8_t* row1 = rows[1];
+  const uint8_t* row2 = rows[2];
+  const uint8_t* row3 = rows[3];
+  for (int32_t x = 0; x < width; ++x, out += 3) {
+    int32_t c = row0[x];
+    int32_t m = row1[x];
+    int32_t y = row2[x];
+    if constexpr (model == ColourModel::ycck) {
+      const ChromaOffsets o = chroma_offsets(m, y);
+      m = 255 - tables.clip[c + o.green + clip_offset];
+      y = 255 - tables.clip[c + o.blue + clip_offset];
+      c = 255 - tables.clip[c + o.red + clip_offset];
+    }
+    const int32_t k = row3[x];
+    put_pixel<tone>(out, ink_product(c, k), ink_product(m, k), ink_product(y, k));
+  }
+}
+
+template <bool tone>
+RowKernel kernel_of(ColourModel model, bool half_chroma) {
+  switch (model) {
+    case ColourModel::grey:
+      return grey_row<tone>;
+    case ColourModel::ycbcr:
+      return half_chroma ? colour_row<ColourModel::ycbcr, tone, 1>
+                         : colour_row<ColourModel::ycbcr, tone, 0>;
+    case ColourModel::rgb:
+      return half_chroma ? colour_row<ColourModel::rgb, tone, 1>
+                         : colour_row<ColourModel::rgb, tone, 0>;
+    case ColourModel::cmyk:
+      return ink_row<ColourModel::cmyk, tone>;
+    case ColourModel::ycck:
+      return ink_row<ColourModel::ycck, tone>;
+  }
+  return grey_row<tone>;
+}
+
+}  // namespace
+
+RowKernel row_kernel(ColourModel model, bool tone, bool half_chroma) {
+  return tone ? kernel_of<true>(model, half_chroma) : kernel_of<false>(model, half_chroma);
+}
