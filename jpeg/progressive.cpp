@@ -15,7 +15,7 @@
 #include "jpeg/huffman.h"
 #include "jpeg/scan_walk.h"
 #include "kernels/coefficients.h"
-#include "kernels/idct.h"
+#include "kernels/kernel_set.h"
 
 namespace {
 
@@ -236,6 +236,7 @@ void decode_progressive_scan(DecoderState& d, const ScanHeader& scan) {
 }
 
 void fill_progressive_strip(DecoderState& d, int32_t row) {
+  const KernelSet& k = kernels();
   int32_t* coefficients = d.coefficients;  // all zero between blocks
   for (int32_t i = 0; i < d.component_count; ++i) {
     ComponentPlane& c = d.components[i];
@@ -243,8 +244,7 @@ void fill_progressive_strip(DecoderState& d, int32_t row) {
       const int16_t* block = block_of(c, 0, row * c.v_samp + v);
       uint8_t* dest = c.samples + 8 * v * c.stride;
       for (int32_t bx = 0; bx < c.blocks_across; ++bx, block += 64, dest += 8) {
-        transform_block(coefficients, dequantise_block(block, c.quant, coefficients), dest,
-                        c.stride);
+        k.transform_stored(block, c.quant, coefficients, dest, c.stride);
       }
     }
   }

@@ -12,7 +12,7 @@
 #include "jpeg/decoder.h"
 #include "jpeg/huffman.h"
 #include "jpeg/scan_walk.h"
-#include "kernels/idct.h"
+#include "kernels/kernel_set.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ uint8_t* block_samples(const ComponentPlane& c, int32_t bx, int32_t by) {
 class SequentialHuffman {
  public:
   SequentialHuffman(const DecoderState& d, const ScanHeader& scan, const ScanTables& tables)
-      : reader_(load_bit_reader(d)) {
+      : reader_(load_bit_reader(d)), kernels_(kernels()) {
     for (int32_t i = 0; i < scan.count; ++i) {
       const ComponentPlane& c = *scan.components[i];
       by_component_[&c - d.components] = block_tables(d, tables, c);
@@ -42,7 +42,7 @@ class SequentialHuffman {
   // would otherwise send it back to memory after each one.
   void block(DecoderState& d, ComponentPlane& c, int32_t bx, int32_t by) {
     BitReader r = reader_;
-    decode_block(r, by_component_[&c - d.components], c.dc_predictor, d.coefficients,
+    decode_block(r, by_component_[&c - d.components], kernels_, c.dc_predictor, d.coefficients,
                  block_samples(c, bx, by), c.stride);
     reader_ = r;
   }
@@ -56,6 +56,7 @@ class SequentialHuffman {
 
  private:
   BitReader reader_;
+  const KernelSet& kernels_;
   BlockTables by_component_[max_components];
 };
 
@@ -63,7 +64,8 @@ class SequentialHuffman {
 // plane.
 class SequentialArithmetic : public ArithmeticScan {
  public:
-  using ArithmeticScan::ArithmeticScan;
+  SequentialArithmetic(const DecoderState& d, const ScanHeader& scan)
+      : ArithmeticScan(d, scan), kernels_(kernels()) {}
 
   void block(DecoderState& d, ComponentPlane& c, int32_t bx, int32_t by) {
     const int32_t difference = arithmetic_dc_difference(
@@ -80,8 +82,11 @@ class SequentialArithmetic : public ArithmeticScan {
       memset(coefficients, 0, sizeof d.coefficients);
       return;
     }
-    transform_block(coefficients, rows_used, block_samples(c, bx, by), c.stride);
+    kernels_.transform(coefficients, rows_used, block_samples(c, bx, by), c.stride);
   }
+
+ private:
+  const KernelSet& kernels_;
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 // from Huffman codes or arithmetic-coded decisions.
 
 #include <cstdint>
+#include <cstring>
 
 #include "common/integer.h"
 #include "common/zigzag.h"
@@ -10,7 +11,7 @@
 #include "jpeg/decoder.h"
 #include "jpeg/huffman.h"
 #include "jpeg/scan_header.h"
-#include "kernels/idct.h"
+#include "kernels/kernel_set.h"
 
 // What one component's blocks are decoded with in a scan, looked up once for the scan.
 struct BlockTables {
@@ -56,16 +57,17 @@ inline uint32_t read_coefficients(int32_t* coefficients, BitReader& r, const Blo
   return rows_used;
 }
 
-// T.81 F.2.2: one block of a Huffman-coded scan decoded, dequantised and transformed into the
-// 8x8 samples at `dest`. `coefficients` (32-byte aligned) is all zero on entry and left so.
-// After a fault the samples are not written: the scan stops, and they no longer matter.
-inline void decode_block(BitReader& r, const BlockTables& t, int32_t& dc_predictor,
-                         int32_t* coefficients, uint8_t* dest, int32_t stride) {
+// T.81 F.2.2: one block of a Huffman-coded scan decoded, dequantised and transformed by `k`
+// into the 8x8 samples at `dest`. `coefficients` (32-byte aligned) is all zero on entry and
+// left so. After a fault the samples are not written: the scan stops, and they no longer matter.
+inline void decode_block(BitReader& r, const BlockTables& t, const KernelSet& k,
+                         int32_t& dc_predictor, int32_t* coefficients, uint8_t* dest,
+                         int32_t stride) {
   const uint32_t rows_used = read_coefficients(coefficients, r, t, dc_predictor);
   if (r.fault == Fault::none) {
-    transform_block(coefficients, rows_used, dest, stride);
+    k.transform(coefficients, rows_used, dest, stride);
   } else {
-    for (int32_t k = 0; k < 64; ++k) coefficients[k] = 0;
+    memset(coefficients, 0, 64 * sizeof(int32_t));
   }
 }
 

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "kernels/colour.h"
+#include "kernels/kernel_set.h"
 #include "platform/platform.h"
 
 namespace {
@@ -42,7 +42,7 @@ bool begin_render(Renderer& r, const Picture& picture, const RenderOptions& opti
   }
   const bool chroma_in_place = picture.component_count == 3 && r.xs[0] == 0 && r.ys[0] == 0 &&
                                r.xs[1] <= 1 && r.xs[1] == r.xs[2] && r.ys[1] == r.ys[2];
-  r.kernel = row_kernel(picture.model, options.tone, chroma_in_place && r.xs[1] == 1);
+  r.kernel = kernels().row_kernel(picture.model, options.tone, chroma_in_place && r.xs[1] == 1);
   r.enlarge = enlarged && !chroma_in_place;
   if (!r.enlarge) return true;
   const size_t bytes = size_t{max_components} * static_cast<size_t>(scratch_stride(r.width));

@@ -38,7 +38,7 @@ class DecodeBlock : public DecoderTest {
   // Decodes one block at the reader into `samples`.
   void decode(BitReader& r, std::vector<uint8_t>* samples) {
     samples->resize(64);
-    decode_block(r, tables, predictor, coefficients, samples->data(), 8);
+    decode_block(r, tables, kernels(), predictor, coefficients, samples->data(), 8);
   }
 
   std::vector<FastEntry> fast[2] = {std::vector<FastEntry>(1 << fast_bits),

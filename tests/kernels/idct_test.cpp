@@ -1,12 +1,14 @@
 // The inverse DCT against worked vectors, its shortcuts and its wrap-around.
 
+#include "kernels/idct.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
-#include "kernels/idct.h"
+#include "kernels/kernel_set.h"
 
 namespace {
 
@@ -140,37 +142,36 @@ void random_block(uint32_t& state, int trial, int32_t c[64]) {
   }
 }
 
-// The eight-lane passes give the bits of eight single passes, shortcuts and wrap-around
-// included.
-TEST(Idct, EightRowsAtOnceMatchOneAtATime) {
-  uint32_t state = 54321;
-  for (int trial = 0; trial < 2000; ++trial) {
-    SCOPED_TRACE(trial);
-    int32_t one_at_a_time[64];
-    random_block(state, trial, one_at_a_time);
-    alignas(32) int32_t all_at_once[64];
-    memcpy(all_at_once, one_at_a_time, sizeof all_at_once);
-    for (int r = 0; r < 8; ++r) idct_row(one_at_a_time + 8 * r);
-    idct_rows(all_at_once);
-    ASSERT_EQ(0, memcmp(one_at_a_time, all_at_once, sizeof all_at_once));
-  }
-}
-
-TEST(Idct, EightColumnsAtOnceMatchOneAtATime) {
-  uint32_t state = 12345;
-  for (int trial = 0; trial < 2000; ++trial) {
-    SCOPED_TRACE(trial);
-    alignas(32) int32_t c[64];
-    random_block(state, trial, c);
-    if (trial % 3 == 0) {
-      for (int i = 8; i < 64; ++i) c[i] = (i % 8 == 4 && trial % 2 == 0) ? 0x1000000 : 0;
+// Every path's block transform gives the bits of the passes one row and one column at a time,
+// shortcuts and wrap-around included, whichever rows the block uses; and leaves the block zero.
+TEST(Idct, EveryPathMatchesThePassesOneAtATime) {
+  for (const KernelPath path : {KernelPath::none, KernelPath::sse2, KernelPath::avx2,
+                                KernelPath::avx512, KernelPath::neon}) {
+    const KernelSet* k = kernels_for(path);
+    if (k == nullptr) continue;
+    SCOPED_TRACE(kernel_path_name(path));
+    uint32_t state = 54321;
+    for (int trial = 0; trial < 3000; ++trial) {
+      SCOPED_TRACE(trial);
+      int32_t c[64];
+      random_block(state, trial, c);
+      if (trial % 5 == 1) {
+        for (int i = 8; i < 64; ++i) c[i] = 0;  // row 0 alone
+      }
+      uint32_t rows_used = 1;
+      for (int i = 0; i < 64; ++i) rows_used |= c[i] != 0 ? 1u << (i / 8) : 0;
+      uint8_t want[8 * 11];
+      uint8_t have[8 * 11];
+      memset(want, 0x5A, sizeof want);
+      memset(have, 0x5A, sizeof have);
+      alignas(32) int32_t block[64];
+      memcpy(block, c, sizeof block);
+      for (int r = 0; r < 8; ++r) idct_row(c + 8 * r);
+      for (int j = 0; j < 8; ++j) idct_column(c + j, want + j, 11);
+      k->transform(block, rows_used, have, 11);
+      ASSERT_EQ(0, memcmp(want, have, sizeof want));
+      ASSERT_EQ(std::vector<int32_t>(block, block + 64), std::vector<int32_t>(64, 0));
     }
-    uint8_t one_at_a_time[8 * 11];
-    uint8_t all_at_once[8 * 11];
-    for (int i = 0; i < 8 * 11; ++i) one_at_a_time[i] = all_at_once[i] = 0x5A;
-    for (int j = 0; j < 8; ++j) idct_column(c + j, one_at_a_time + j, 11);
-    idct_columns(c, all_at_once, 11);
-    ASSERT_EQ(0, memcmp(one_at_a_time, all_at_once, sizeof all_at_once));
   }
 }
 

@@ -1,5 +1,7 @@
-// The row kernels: colour conversion (YCbCr in 8.8 fixed point, or ink values) and the sepia
-// tone of each pixel's mean.
+// The row kernels, written once for every kernel path: colour conversion (YCbCr in 8.8 fixed
+// point, or ink values) and the sepia tone of each pixel's mean. Included inside a path's
+// namespace by the path's file, after what it uses (kernels/path.h), with KERNEL_TARGET and
+// `use_vectors` as for the inverse DCT.
 //
 // The fixed-point formulas are evaluated through tables that give the same integers: with
 // yy = Y * 256, (yy + t) >> 8 equals Y + (t >> 8) for any t, since the shift rounds down and
@@ -9,16 +11,6 @@
 // the colour offsets rewritten so that every product fits in 16 bits: with c = Cr - 128,
 // (359 c + 128) >> 8 equals c + ((103 c + 128) >> 8), since 256 c is a whole multiple of 256;
 // likewise 454 = 256 + 198 for blue, and -183 = 73 - 256 for green's Cr term.
-
-#include "kernels/colour.h"
-
-#include <cstdint>
-#include <cstring>
-
-#include "kernels/colour_tables.h"
-#include "kernels/lanes.h"
-
-namespace {
 
 constexpr const ColourTables& tables = colour_tables;
 
@@ -93,13 +85,13 @@ KERNEL_INLINE void toned_ycbcr_span(const uint8_t* luma, const uint8_t* cb_row,
 
 // Three components; the rows of planes 1 and 2 are read at x >> xs.
 template <ColourModel model, bool tone, int32_t xs>
-void colour_row(const uint8_t* const rows[4], int32_t width, uint8_t* out) {
+KERNEL_TARGET void colour_row(const uint8_t* const rows[4], int32_t width, uint8_t* out) {
   // In locals, as in ink_row.
   const uint8_t* row0 = rows[0];
   const uint8_t* row1 = rows[1];
   const uint8_t* row2 = rows[2];
   int32_t x = 0;
-  if constexpr (model == ColourModel::ycbcr && tone && vector_units) {
+  if constexpr (model == ColourModel::ycbcr && tone && use_vectors) {
     x = width & ~15;
     toned_ycbcr_span<xs>(row0, row1, row2, x, out);
     out += 3 * x;
@@ -129,7 +121,7 @@ void colour_row(const uint8_t* const rows[4], int32_t width, uint8_t* out) {
 }
 
 template <bool tone>
-void grey_row(const uint8_t* const rows[4], int32_t width, uint8_t* out) {
+KERNEL_TARGET void grey_row(const uint8_t* const rows[4], int32_t width, uint8_t* out) {
   for (const uint8_t *row = rows[0], *end = row + width; row != end; ++row, out += 3) {
     put_pixel<tone>(out, *row, *row, *row);
   }
@@ -138,7 +130,7 @@ void grey_row(const uint8_t* const rows[4], int32_t width, uint8_t* out) {
 // Four components: cyan, magenta, yellow (or YCbCr standing for their complements) and black,
 // stored as most writers store them, 255 for no ink.
 template <ColourModel model, bool tone>
-void ink_row(const uint8_t* const rows[4], int32_t width, uint8_t* out) {
+KERNEL_TARGET void ink_row(const uint8_t* const rows[4], int32_t width, uint8_t* out) {
   // In locals: the byte stores below may alias the array, which would be read again after each.
   const uint8_t* row0 = rows[0];
   const uint8_t* row1 = rows[1];
@@ -160,7 +152,7 @@ void ink_row(const uint8_t* const rows[4], int32_t width, uint8_t* out) {
 }
 
 template <bool tone>
-RowKernel kernel_of(ColourModel model, bool half_chroma) {
+RowKernel row_kernel_of(ColourModel model, bool half_chroma) {
   switch (model) {
     case ColourModel::grey:
       return grey_row<tone>;
@@ -178,8 +170,6 @@ RowKernel kernel_of(ColourModel model, bool half_chroma) {
   return grey_row<tone>;
 }
 
-}  // namespace
-
-RowKernel row_kernel(ColourModel model, bool tone, bool half_chroma) {
-  return tone ? kernel_of<true>(model, half_chroma) : kernel_of<false>(model, half_chroma);
+KERNEL_TARGET RowKernel row_kernel(ColourModel model, bool tone, bool half_chroma) {
+  return tone ? row_kernel_of<true>(model, half_chroma) : row_kernel_of<false>(model, half_chroma);
 }

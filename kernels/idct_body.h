@@ -1,4 +1,7 @@
-// The 8x8 inverse DCT in two separable passes of 32-bit fixed-point arithmetic.
+// The 8x8 inverse DCT in two separable passes of 32-bit fixed-point arithmetic, written once for
+// every kernel path. Included inside a path's namespace by the path's file, after what it uses
+// (kernels/path.h), with KERNEL_TARGET
+// naming the path's processor and `use_vectors` saying whether it has vector units.
 //
 // Constants: 2841, 2676, 2408, 1609, 1108 and 565 are round(2048 x sqrt(2) x cos(k x pi / 16))
 // for k = 1, 2, 3, 5, 6, 7, the butterfly's rotations scaled by 2^11; 181 = round(256 / sqrt 2)
@@ -28,16 +31,6 @@
 // The butterfly is written once for a scalar and for a vector of eight lanes: the vector form
 // runs the eight passes of a block at once, lane j being column j (row j after a transpose),
 // with the same integer operations as the scalar form, so it gives the same bits everywhere.
-
-#include "kernels/idct.h"
-
-#include <cstdint>
-#include <cstring>
-
-#include "common/integer.h"
-#include "kernels/lanes.h"
-
-namespace {
 
 using u32 = uint32_t;
 using Lanes = Uint32x8;
@@ -146,9 +139,8 @@ KERNEL_INLINE void transpose(Lanes m[8]) {
   }
 }
 
-}  // namespace
-
-void idct_row(int32_t* row) {
+// T.81 A.3.3 with the shortcut above: one row of eight coefficients, in place.
+KERNEL_INLINE void row_pass(int32_t* row) {
   u32 c[8];
   for (int32_t i = 0; i < 8; ++i) c[i] = static_cast<u32>(row[i]);
   if ((c[1] | c[2] | c[3] | c[5] | c[6] | c[7]) == 0 && (c[4] << 11) == 0) {
@@ -163,11 +155,19 @@ void idct_row(int32_t* row) {
   for (int32_t i = 0; i < 8; ++i) row[i] = static_cast<int32_t>(shr(values[i], 8));
 }
 
-void idct_column(const int32_t* column, uint8_t* dest, int32_t stride) {
+// The sample of a column whose row-pass results are c0 and seven zeros. (c0 + 32) wraps as the
+// column pass's arithmetic does.
+KERNEL_INLINE uint8_t shortcut_sample(int32_t c0) {
+  const auto rounded = static_cast<int32_t>(static_cast<uint32_t>(c0) + 32);
+  return static_cast<uint8_t>(clip_byte((rounded >> 6) + 128));
+}
+
+// One column (elements 0, 8, ..., 56) of row-pass results into eight samples, `stride` apart.
+KERNEL_INLINE void column_pass(const int32_t* column, uint8_t* dest, int32_t stride) {
   u32 c[8];
   for (int32_t i = 0; i < 8; ++i) c[i] = static_cast<u32>(column[8 * i]);
   if ((c[1] | c[2] | c[3] | c[5] | c[6] | c[7]) == 0 && (c[4] << 8) == 0) {
-    const uint8_t value = column_shortcut_value(static_cast<int32_t>(c[0]));
+    const uint8_t value = shortcut_sample(static_cast<int32_t>(c[0]));
     for (int32_t k = 0; k < 8; ++k) dest[k * stride] = value;
     return;
   }
@@ -179,10 +179,8 @@ void idct_column(const int32_t* column, uint8_t* dest, int32_t stride) {
   }
 }
 
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-void idct_columns(const int32_t* coefficients, uint8_t* dest, int32_t stride) {
+// All eight column passes at once, lane j being column j, with the results of the one at a time.
+KERNEL_INLINE void column_passes(const int32_t* coefficients, uint8_t* dest, int32_t stride) {
   const Rows rows = load_rows(coefficients);
   const Lanes* c = rows.c;
   // Lanes whose column holds only c0 and a c4 that vanishes when scaled take the shortcut.
@@ -198,16 +196,13 @@ void idct_columns(const int32_t* coefficients, uint8_t* dest, int32_t stride) {
     v = shortcut != 0 ? flat : v;
     // Narrowed in two steps, which vector units do in a few instructions rather than a lane
     // at a time; the values are 0..255 already.
-    const Uint8x8 bytes =
-        __builtin_convertvector(__builtin_convertvector(v, Int16x8), Uint8x8);
+    const Uint8x8 bytes = __builtin_convertvector(__builtin_convertvector(v, Int16x8), Uint8x8);
     memcpy(dest + k * stride, &bytes, sizeof bytes);
   }
 }
 
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-void idct_rows(int32_t* coefficients) {
+// All eight row passes at once, after a transpose, with the results of the one at a time.
+KERNEL_INLINE void row_passes(int32_t* coefficients) {
   Rows rows = load_rows(coefficients);
   Lanes* c = rows.c;
   transpose(c);  // lane i is now row i; c[k] holds the rows' k-th values
@@ -223,4 +218,67 @@ void idct_rows(int32_t* coefficients) {
   for (int32_t k = 0; k < 8; ++k) out[k] = shortcut != 0 ? flat : shr(out[k], 8);
   transpose(out);
   store_rows(coefficients, out);
+}
+
+// The inverse DCT of a block whose rows outside `rows_used` (bit r for row r) hold only zeros,
+// into the 8x8 samples at `dest`; leaves the coefficients all zero for the next block.
+KERNEL_INLINE void transform_block(int32_t* coefficients, uint32_t rows_used, uint8_t* dest,
+                                   int32_t stride) {
+  const auto clear_rows = [coefficients, rows_used] {
+    for (int32_t row = 0; row < 8; ++row) {
+      if ((rows_used >> row & 1) != 0) memset(coefficients + 8 * row, 0, 8 * sizeof(int32_t));
+    }
+  };
+  if (rows_used == 1) {
+    // Row 0 alone: every other row pass sees zeros and gives zeros, so every column pass takes
+    // its shortcut on the first row's value. With the DC alone that is one value.
+    row_pass(coefficients);
+    bool flat = true;
+    for (int32_t j = 1; j < 8; ++j) flat = flat && coefficients[j] == coefficients[0];
+    if (flat) {
+      const uint8_t value = shortcut_sample(coefficients[0]);
+      for (int32_t y = 0; y < 8; ++y) memset(dest + y * stride, value, 8);
+    } else {
+      uint8_t row[8];
+      for (int32_t j = 0; j < 8; ++j) row[j] = shortcut_sample(coefficients[j]);
+      for (int32_t y = 0; y < 8; ++y) memcpy(dest + y * stride, row, 8);
+    }
+    clear_rows();
+    return;
+  }
+  if constexpr (use_vectors) {
+    // With two rows or more in use, all eight row passes at once cost less than two alone.
+    row_passes(coefficients);
+    column_passes(coefficients, dest, stride);
+  } else {
+    // Rows that hold only zeros would come out as zeros.
+    for (int32_t row = 0; row < 8; ++row) {
+      if ((rows_used >> row & 1) != 0) row_pass(coefficients + 8 * row);
+    }
+    for (int32_t column = 0; column < 8; ++column) {
+      column_pass(coefficients + column, dest + column, stride);
+    }
+  }
+  clear_rows();
+}
+
+// The kernels of this path, as the kernel set holds them.
+KERNEL_TARGET void transform(int32_t* coefficients, uint32_t rows_used, uint8_t* dest,
+                             int32_t stride) {
+  transform_block(coefficients, rows_used, dest, stride);
+}
+
+// A stored block (zig-zag order, quantised) dequantised into natural order and transformed:
+// `coefficients` is all zero on entry, so only the values there are need writing. 16-bit
+// values times 16-bit quantisers stay within 32 bits.
+KERNEL_TARGET void transform_stored(const int16_t* block, const uint16_t* quant,
+                                    int32_t* coefficients, uint8_t* dest, int32_t stride) {
+  uint32_t rows_used = 1;
+  for (uint64_t values = nonzero_mask(block); values != 0; values &= values - 1) {
+    const int32_t k = std::countr_zero(values);
+    const int32_t natural = zigzag_order[k];
+    coefficients[natural] = block[k] * quant[k];
+    rows_used |= 1u << (natural >> 3);
+  }
+  transform_block(coefficients, rows_used, dest, stride);
 }
