@@ -204,10 +204,10 @@ DESCRIPTION
     part way leaves nothing behind. A file named - is given as ./-.
 
     The second form converts many files into FOLDER, which is created when it
-    does not exist. Each input NAME.jpg or NAME.jpeg (any case) becomes
-    FOLDER/NAME.bmp. An input that is a folder contributes the JPEG files in it;
-    with -r its subfolders too, whose layout is kept under FOLDER. Names
-    starting with a dot are passed over. Two inputs that would give the same
+    does not exist. Each input NAME.jpg becomes FOLDER/NAME.bmp. An input that
+    is a folder contributes the JPEG files in it (NAME.jpg, .jpeg, .jpe or
+    .jfif, any case); with -r its subfolders too, whose layout is kept under
+    FOLDER. Names starting with a dot are passed over. Two inputs that would give the same
     output are reported and only the first is converted. Existing outputs are
     replaced, but never an input file.
 

@@ -4,6 +4,7 @@
 #include "cli/plan.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <map>
 #include <set>
 
@@ -40,6 +41,7 @@ void check_input(Job* job) {
 struct Walker {
   const Options& options;
   std::vector<Job>* jobs;
+  bool passed_subfolders = false;  // without -r, a folder had subfolders that were not looked in
 
   void add(const std::string& input, const std::string& output_name) {
     Job job;
@@ -66,6 +68,7 @@ struct Walker {
     for (const FolderEntry& entry : entries) {
       if (entry.folder) {
         if (options.recursive) subfolders.push_back(entry.name);
+        passed_subfolders = passed_subfolders || !options.recursive;
       } else if (entry.file && has_jpeg_extension(entry.name)) {
         add(join_path(folder, entry.name), relative + bmp_name(entry.name));
       }
@@ -154,10 +157,8 @@ Plan plan_batch(const Options& options) {
     return plan;
   }
   Walker walker{options, &plan.jobs};
-  bool saw_folder = false;
   for (const std::string& operand : options.inputs) {
     if (is_folder(operand)) {
-      saw_folder = true;
       walker.walk(operand, "");
     } else {
       // Named files are taken whatever their extension; a missing one fails when opened.
@@ -165,9 +166,8 @@ Plan plan_batch(const Options& options) {
     }
   }
   if (plan.jobs.empty()) {
-    plan.fatal = saw_folder && !options.recursive
-                     ? "no JPEG files found (give -r to look in subfolders)"
-                     : "no JPEG files found";
+    plan.fatal = walker.passed_subfolders ? "no JPEG files found (give -r to look in subfolders)"
+                                          : "no JPEG files found";
     return plan;
   }
   std::vector<FileId> output_ids;
@@ -181,7 +181,10 @@ Plan plan_batch(const Options& options) {
 }  // namespace
 
 bool has_jpeg_extension(std::string_view name) {
-  return ends_with_ignoring_case(name, ".jpg") || ends_with_ignoring_case(name, ".jpeg");
+  for (const char* extension : {".jpg", ".jpeg", ".jpe", ".jfif"}) {
+    if (ends_with_ignoring_case(name, extension)) return true;
+  }
+  return false;
 }
 
 std::string bmp_name(std::string_view name) {

@@ -31,7 +31,7 @@ struct Plan {
   std::string fatal;        // nothing can be converted (exit 1)
 };
 
-// NAME.jpg and NAME.jpeg, in any case, count as JPEG files in a folder.
+// NAME.jpg, NAME.jpeg, NAME.jpe and NAME.jfif, in any case, count as JPEG files in a folder.
 bool has_jpeg_extension(std::string_view name);
 // The picture's file name: the last extension of `name` replaced by ".bmp".
 std::string bmp_name(std::string_view name);

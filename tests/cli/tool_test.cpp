@@ -189,6 +189,13 @@ TEST(Tool, ABatchWithNothingToConvertFails) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "bmpsepia: no JPEG files found (give -r to look in subfolders)\n");
   EXPECT_FALSE(file_exists(dir.path("out")));
+
+  // Without subfolders, -r would find nothing more: no hint.
+  make_dir(dir.path("flat"));
+  write_file(dir.path("flat/notes.txt"), Bytes{'h', 'i'});
+  const ProgramRun flat = run_tool({"-o", "out", "flat"}, in_folder(dir.root()));
+  EXPECT_EQ(flat.status, 1);
+  EXPECT_EQ(flat.err, "bmpsepia: no JPEG files found\n");
 }
 
 TEST(Tool, BadFilesAmongGoodOnesAreNamedAndTheGoodOnesWritten) {
