@@ -1,6 +1,7 @@
 // bmpsepia: converts JPEG photographs into sepia-toned 24-bit BMP pictures, one file, a stream
 // or a batch, through the library's conversion routine.
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -102,16 +103,20 @@ int run(const std::vector<std::string>& args) {
 
   const bool batch = options.mode == Mode::convert_batch;
   const bool progress = batch && !options.quiet && is_terminal(StandardStream::error);
-  Reporter reporter(plan.jobs.size(), progress, batch && !options.quiet);
+  const auto skipped = static_cast<size_t>(std::count_if(
+      plan.jobs.begin(), plan.jobs.end(), [](const Job& job) { return job.up_to_date; }));
+  Reporter reporter(plan.jobs.size() - skipped, progress, batch && !options.quiet);
   std::vector<size_t> todo;
   for (size_t i = 0; i < plan.jobs.size(); ++i) {
     const Job& job = plan.jobs[i];
-    if (job.problem.empty()) {
+    if (job.up_to_date) {
+      reporter.skip();
+    } else if (job.problem.empty()) {
       todo.push_back(i);
-      continue;
+    } else {
+      reporter.count(false);
+      reporter.line(job.input + ": " + job.problem);
     }
-    reporter.count(false);
-    reporter.line(job.input + ": " + job.problem);
   }
 
   WorkerEvents events;

@@ -87,6 +87,16 @@ void check_names(Job* job) {
   }
 }
 
+// --update: a job whose output is no older than its input is left alone. A stream has no time
+// to compare, so it is always converted.
+void mark_up_to_date(const Options& options, std::vector<Job>* jobs) {
+  if (!options.update) return;
+  for (Job& job : *jobs) {
+    job.up_to_date = job.problem.empty() && !job.from_standard_input && !job.to_standard_output &&
+                     is_up_to_date(job.output, job.input);
+  }
+}
+
 // A terminal is no place for a picture's bytes, and waiting on one for a JPEG file would look
 // like a hang: both are refused with the form that works.
 std::string stream_problem(bool from_standard_input, bool to_standard_output) {
@@ -140,6 +150,7 @@ Plan plan_one(const Options& options) {
   if (!plan.jobs[0].from_standard_input && !plan.jobs[0].to_standard_output) {
     check_names(&plan.jobs[0]);
   }
+  mark_up_to_date(options, &plan.jobs);
   return plan;
 }
 
@@ -175,6 +186,7 @@ Plan plan_batch(const Options& options) {
   for (const Job& job : plan.jobs) output_ids.push_back(file_id(job.output));
   resolve_conflicts(&plan.jobs, output_ids);
   for (Job& job : plan.jobs) check_names(&job);
+  mark_up_to_date(options, &plan.jobs);
   return plan;
 }
 

@@ -22,7 +22,8 @@ struct Job {
   bool from_standard_input = false;
   bool to_standard_output = false;
   FileId input_id;
-  std::string problem;  // when not empty the job is not converted, and this says why
+  std::string problem;      // when not empty the job is not converted, and this says why
+  bool up_to_date = false;  // --update: the output is no older than the input, so left alone
 };
 
 struct Plan {

@@ -27,6 +27,9 @@ struct FolderEntry {
 FileId file_id(const std::string& path);  // links followed; unknown when it cannot be reached
 FileId standard_stream_id(StandardStream stream);  // known only for a regular file
 PathKind path_kind(const std::string& path);       // links followed
+// Whether `output` is a regular file modified no earlier than `input`, by modification time
+// alone (links followed); false when either cannot be looked at.
+bool is_up_to_date(const std::string& output, const std::string& input);
 // The entries of a folder whose names do not start with a dot, in no particular order; false
 // with the system's reason in `error` when it cannot be read.
 bool list_folder(const std::string& path, std::vector<FolderEntry>* entries, std::string* error);

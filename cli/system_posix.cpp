@@ -52,6 +52,18 @@ PathKind path_kind(const std::string& path) {
   return S_ISREG(info.st_mode) ? PathKind::regular : PathKind::other;
 }
 
+bool is_up_to_date(const std::string& output, const std::string& input) {
+  struct stat made;
+  struct stat source;
+  if (stat(output.c_str(), &made) != 0 || !S_ISREG(made.st_mode) ||
+      stat(input.c_str(), &source) != 0) {
+    return false;
+  }
+  return made.st_mtim.tv_sec != source.st_mtim.tv_sec
+             ? made.st_mtim.tv_sec > source.st_mtim.tv_sec
+             : made.st_mtim.tv_nsec >= source.st_mtim.tv_nsec;
+}
+
 bool list_folder(const std::string& path, std::vector<FolderEntry>* entries, std::string* error) {
   DIR* stream = opendir(path.c_str());
   if (stream == nullptr) {

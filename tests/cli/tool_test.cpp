@@ -1,6 +1,7 @@
 // The bmpsepia tool as a user meets it: a separate process, real files in a temporary folder,
 // and what it prints, writes and returns.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -13,6 +14,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -163,7 +166,7 @@ TEST(Tool, BatchWithTwoWorkersConvertsTheJpegFilesOfAFolder) {
   }
   // Not a terminal: no progress line, only the summary.
   ASSERT_EQ(lines_of(run.err).size(), 1u) << run.err;
-  EXPECT_EQ(summary_counts(run.err), "bmpsepia: 5 converted, 0 failed");
+  EXPECT_EQ(summary_counts(run.err), "bmpsepia: 5 converted");
   EXPECT_FALSE(contains(run.err, "\r"));
 }
 
@@ -336,7 +339,110 @@ TEST(Tool, NameCollisionsAreReportedNotOverwritten) {
   const ProgramRun twice =
       run_tool({"-o", "out2", "a/x.jpg", "a/../a/x.jpg"}, in_folder(dir.root()));
   EXPECT_EQ(twice.status, 0) << twice.err;
-  EXPECT_EQ(summary_counts(twice.err), "bmpsepia: 1 converted, 0 failed");
+  EXPECT_EQ(summary_counts(twice.err), "bmpsepia: 1 converted");
+}
+
+// Each entry under `root`: "/" for a folder, else its content's digest.
+std::map<std::string, std::string> tree_of(const std::string& root) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    const std::string path = entry.path().string();
+    entries[path.substr(root.size() + 1)] = entry.is_directory() ? "/" : digest_of(path);
+  }
+  return entries;
+}
+
+// The error text without the time that ends a summary line.
+std::string without_time(const std::string& err) {
+  const size_t comma = err.rfind(", ");
+  const bool timed = err.starts_with("bmpsepia: ") && comma != std::string::npos &&
+                     err.ends_with(" s\n") && err.find('\n') == err.size() - 1;
+  return timed ? err.substr(0, comma) + "\n" : err;
+}
+
+// Command lines over one scene, and what each must leave: the entries that change or appear
+// (a folder, or the picture of a corpus file), every other entry as it was.
+TEST(Tool, OutputFormsAndUpdates) {
+  const char* const folder = "/";
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    int status;
+    std::string err;  // whole, or for a usage error its first line
+    std::map<std::string, const char*> changed;
+    const char* standard_input;
+  } cases[] = {
+      {"-u: the older output and the missing one are made, the newer one is kept",
+       {"-u", "-o", "done", "photos"},
+       0,
+       "bmpsepia: 2 converted, 1 skipped\n",
+       {{"done/b.bmp", good_files[2]}, {"done/c.bmp", good_files[3]}},
+       nullptr},
+      {"without -u every output is made",
+       {"-o", "done", "photos"},
+       0,
+       "bmpsepia: 3 converted\n",
+       {{"done/a.bmp", good_files[1]},
+        {"done/b.bmp", good_files[2]},
+        {"done/c.bmp", good_files[3]}},
+       nullptr},
+      {"-u, one file whose output is newer: nothing to do",
+       {"-u", "photos/a.jpg", "done/a.bmp"},
+       0,
+       "",
+       {},
+       nullptr},
+      {"-u, one file whose output is older",
+       {"--update", "photos/b.jfif", "done/b.bmp"},
+       0,
+       "",
+       {{"done/b.bmp", good_files[2]}},
+       nullptr},
+      {"-u, standard input has no time: converted",
+       {"-u", "-", "done/a.bmp"},
+       0,
+       "",
+       {{"done/a.bmp", good_files[1]}},
+       "photos/a.jpg"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    make_dir(dir.path("photos"));
+    make_dir(dir.path("done"));
+    copy_corpus(good_files[0], dir.path("in.jpg"));
+    copy_corpus(good_files[1], dir.path("photos/a.jpg"));
+    copy_corpus(good_files[2], dir.path("photos/b.jfif"));
+    copy_corpus(good_files[3], dir.path("photos/c.jpe"));
+    write_file(dir.path("done/a.bmp"), Bytes{'n', 'e', 'w'});
+    write_file(dir.path("done/b.bmp"), Bytes{'o', 'l', 'd'});
+    // The inputs an hour old; done/a.bmp a second newer, done/b.bmp a second older.
+    const time_t hour_ago = time(nullptr) - 3600;
+    for (const auto& [name, age] : std::map<std::string, time_t>{{"photos/a.jpg", 0},
+                                                                 {"photos/b.jfif", 0},
+                                                                 {"photos/c.jpe", 0},
+                                                                 {"done/a.bmp", 1},
+                                                                 {"done/b.bmp", -1}}) {
+      const timespec times[2] = {{hour_ago + age, 0}, {hour_ago + age, 0}};
+      ASSERT_EQ(utimensat(AT_FDCWD, dir.path(name).c_str(), times, 0), 0) << name;
+    }
+    const std::map<std::string, std::string> before = tree_of(dir.root());
+    RunOptions options = in_folder(dir.root());
+    if (c.standard_input != nullptr) options.input_file = dir.path(c.standard_input);
+    const ProgramRun run = run_tool(c.args, options);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    if (c.status == 2) {
+      EXPECT_EQ(lines_of(run.err).size(), 2u) << run.err;
+      EXPECT_EQ(run.err.substr(0, run.err.find('\n') + 1), c.err);
+    } else {
+      EXPECT_EQ(without_time(run.err), c.err);
+    }
+    std::map<std::string, std::string> want = before;
+    for (const auto& [name, from] : c.changed) {
+      want[name] = from == folder ? folder : expected_digest(from);
+    }
+    EXPECT_EQ(tree_of(dir.root()), want);
+  }
 }
 
 TEST(Tool, NeverReplacesAnInput) {
