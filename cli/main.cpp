@@ -76,7 +76,7 @@ std::vector<std::string> outcome_lines(const Job& job, const Outcome& outcome) {
 
 int usage_error(const std::string& message) {
   write_stderr("bmpsepia: " + escape_controls(message) +
-               "\nusage: bmpsepia IN.jpg OUT.bmp | bmpsepia [-qr] [-j N] -o FOLDER IN...  "
+               "\nusage: bmpsepia IN.jpg OUT.bmp | bmpsepia [-qru] [-j N] -o FOLDER IN...  "
                "(more: bmpsepia --help)\n");
   return 2;
 }
@@ -89,9 +89,10 @@ int print_text(const std::string& text) {
 int run(const std::vector<std::string>& args) {
   const ParsedArguments parsed = parse_arguments(args);
   if (!parsed.ok) return usage_error(parsed.error);
-  const Options& options = parsed.options;
+  Options options = parsed.options;
   if (options.mode == Mode::help) return print_text(usage_text());
   if (options.mode == Mode::version) return print_text("bmpsepia " BMPSEPIA_VERSION "\n");
+  settle_output_form(&options);
 
   Plan plan = plan_conversion(options);
   if (!plan.usage_error.empty()) return usage_error(plan.usage_error);

@@ -195,11 +195,22 @@ const char* usage_text() {
 
 SYNOPSIS
     bmpsepia [-q] [-u] [--auto-orient] [--sync] IN.jpg|- OUT.bmp|-
+    bmpsepia [-q] [-u] [--auto-orient] [--sync] -o OUT.bmp IN.jpg
     bmpsepia [-q] [-r] [-u] [-j N] [--auto-orient] [--sync] -o FOLDER IN...
 
 DESCRIPTION
     The first form converts one file. When OUT.bmp is an existing folder, the
-    picture is written into it as NAME.bmp.
+    picture is written into it as NAME.bmp. An output named as another picture
+    format (.png, .jpg, .jpeg, .jpe, .jfif, .gif, .tif, .tiff, .webp, any case)
+    is refused (exit status 2) rather than filled with BMP bytes.
+
+    The second form is the first with -o: given one input that is not a
+    folder, -o names the output file itself when the name ends in .bmp (any
+    case) and is not an existing folder. In every other case -o names the
+    folder of the third form: several inputs, a folder as input, a name
+    without .bmp, or one that ends in / (on Windows \ too), as in -o out.bmp/.
+    -o - is refused with a hint: standard output takes one picture, from the
+    first form (bmpsepia IN.jpg -).
 
     A - as IN.jpg reads the JPEG file from standard input; a - as OUT.bmp
     writes the BMP picture to standard output (a pipe, a file, a socket), only
@@ -209,7 +220,7 @@ DESCRIPTION
     it arrives) and writes nothing to disk of its own, so a conversion killed
     part way leaves nothing behind. A file named - is given as ./-.
 
-    The second form converts many files into FOLDER, which is created when it
+    The third form converts many files into FOLDER, which is created when it
     does not exist. Each input NAME.jpg becomes FOLDER/NAME.bmp. An input that
     is a folder contributes the JPEG files in it (NAME.jpg, .jpeg, .jpe or
     .jfif, any case); with -r its subfolders too, whose layout is kept under
@@ -250,7 +261,8 @@ DESCRIPTION
     CMYK), or for progressive files their coefficients (twice that).
 
 OPTIONS
-    -o, --output=FOLDER  write the pictures into FOLDER
+    -o, --output=FOLDER  write the pictures into FOLDER; with one input file,
+                         -o OUT.bmp writes that file
     -r, --recursive      take JPEG files from subfolders of input folders too
     -j, --jobs=N         convert N files at once (default: one per CPU)
     -q, --quiet          no progress line and no summary; failures are still told

@@ -29,6 +29,17 @@ std::string_view base_name(std::string_view path) {
 
 bool is_folder(const std::string& path) { return path_kind(path) == PathKind::folder; }
 
+// The extension of another picture format that `name` ends in, or empty. BMP bytes under such
+// a name would be taken for that format, and fail to open or be mistaken for the original.
+std::string_view other_image_extension(std::string_view name) {
+  for (const std::string_view extension :
+       {".png", ".jpg", ".jpeg", ".jpe", ".jfif", ".gif", ".tif", ".tiff", ".webp"}) {
+    if (ends_with_ignoring_case(name, extension))
+      return name.substr(name.size() - extension.size());
+  }
+  return {};
+}
+
 // Notes the input's identity. A named pipe or device would block or fail the whole-file read,
 // so only regular files go on; a missing file is left to fail, and be told, when opened.
 void check_input(Job* job) {
@@ -147,6 +158,18 @@ Plan plan_one(const Options& options) {
   }
   plan.jobs.push_back(std::move(job));
   resolve_conflicts(&plan.jobs, {output_id});
+  // An output that is the input is told as that, the graver mistake.
+  const Job& planned = plan.jobs[0];
+  const std::string_view extension =
+      planned.problem.empty() && !planned.to_standard_output && !into_folder
+          ? other_image_extension(planned.output)
+          : std::string_view();
+  if (!extension.empty()) {
+    plan.usage_error = "'" + planned.output + "' ends in " + std::string(extension) +
+                       ", but the picture is a BMP; name it '" + bmp_name(planned.output) + "'";
+    plan.jobs.clear();
+    return plan;
+  }
   if (!plan.jobs[0].from_standard_input && !plan.jobs[0].to_standard_output) {
     check_names(&plan.jobs[0]);
   }
@@ -158,7 +181,7 @@ Plan plan_batch(const Options& options) {
   Plan plan;
   if (options.output == stream_operand) {
     plan.usage_error =
-        "-o takes a folder; to write one picture to standard output: bmpsepia "
+        "-o takes a folder or a .bmp file; to write one picture to standard output: bmpsepia "
         "IN.jpg -";
     return plan;
   }
@@ -239,6 +262,16 @@ void resolve_conflicts(std::vector<Job>* jobs, const std::vector<FileId>& output
     kept.push_back(std::move(job));
   }
   *jobs = std::move(kept);
+}
+
+void settle_output_form(Options* options) {
+  if (options->mode != Mode::convert_batch || options->inputs.size() != 1) return;
+  const std::string& input = options->inputs[0];
+  const std::string& output = options->output;
+  if (input == stream_operand || is_folder(input) || is_folder(output)) return;
+  if (ends_with_ignoring_case(output, ".bmp") || !other_image_extension(output).empty()) {
+    options->mode = Mode::convert_one;
+  }
 }
 
 Plan plan_conversion(const Options& options) {

@@ -42,6 +42,10 @@ std::string join_path(std::string_view folder, std::string_view name);
 // same output, and marks jobs whose output is one of the inputs.
 void resolve_conflicts(std::vector<Job>* jobs, const std::vector<FileId>& output_ids);
 
+// `-o PATH` with one input that is not a folder names the output file itself when PATH ends in
+// .bmp (any case), or in another picture format's extension, which is then refused, and is not
+// an existing folder: the batch becomes the conversion of one file. Else PATH stays a folder.
+void settle_output_form(Options* options);
 Plan plan_conversion(const Options& options);
 // Creates the output folder of a batch and the subfolders its jobs need.
 void prepare_outputs(const Options& options, Plan* plan);

@@ -187,7 +187,8 @@ TEST(ToolStreams, StreamsBelongToSingleConversions) {
     const char* message;
   } cases[] = {
       {{"-o", "out", "-"}, "bmpsepia: standard input ('-') holds one picture, not a batch"},
-      {{"-o", "-", "a.jpg"}, "bmpsepia: -o takes a folder; to write one picture to standard"},
+      {{"-o", "-", "a.jpg"},
+       "bmpsepia: -o takes a folder or a .bmp file; to write one picture to standard"},
       {{"-", "folder"}, "bmpsepia: standard input has no name to give the picture in 'folder'"},
   };
   for (const auto& c : cases) {
