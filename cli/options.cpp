@@ -240,9 +240,12 @@ DESCRIPTION
     lets you replace it; it keeps its permissions (and, as root, its owner
     and group). A folder, named pipe, device or socket in its place is
     refused without being opened, as are a symbolic link to nothing and a
-    link that another user made in a shared sticky folder such as /tmp.
-    Other symbolic links are followed: their target is replaced, the link
-    stays. The new file can be read by nobody else until it is complete.
+    link that another user made in a shared sticky folder such as /tmp,
+    wherever on the path it stands, and, even for root, a file in such a
+    folder (world- or group-writable) owned by neither you nor the folder's
+    owner. Other symbolic links are followed: their target is replaced, the
+    link stays. A folder that -o creates is made part by part, and a planted
+    link on its way is refused too. The new file can be read by nobody else until it is complete.
     Outputs are not flushed to the disk (no fsync), as with most tools; give
     --sync when they must survive a power cut as soon as they are counted.
 

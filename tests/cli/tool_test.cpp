@@ -354,9 +354,11 @@ std::map<std::string, std::string> tree_of(const std::string& root) {
 
 // The error text without the time that ends a summary line.
 std::string without_time(const std::string& err) {
+  const size_t newline = err.size() < 2 ? std::string::npos : err.rfind('\n', err.size() - 2);
+  const size_t last = newline == std::string::npos ? 0 : newline + 1;
   const size_t comma = err.rfind(", ");
-  const bool timed = err.starts_with("bmpsepia: ") && comma != std::string::npos &&
-                     err.ends_with(" s\n") && err.find('\n') == err.size() - 1;
+  const bool timed = err.compare(last, 10, "bmpsepia: ") == 0 && comma != std::string::npos &&
+                     comma > last && err.ends_with(" s\n");
   return timed ? err.substr(0, comma) + "\n" : err;
 }
 
@@ -747,6 +749,59 @@ TEST(Tool, OutputsThatAreNotPlainFilesAreRefusedAtOnceWithTheReason) {
   EXPECT_FALSE(file_exists(dir.path("nowhere.bmp")));
   if (geteuid() == 0) {
     EXPECT_EQ(read_file(dir.path("mine.bmp")), (Bytes{'o', 'l', 'd'}));
+  }
+}
+
+// As root in a shared sticky folder: a path through a link that another user made there, and
+// a file that another user left there open to all, are refused with the reason; nothing is
+// made or replaced, here or where the link points.
+TEST(Tool, PathsPlantedInASharedFolderAreRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, and the user nobody to plant the paths";
+  const std::string link = "a symbolic link that another user made in a shared folder";
+  const std::string file = "a file that another user owns in a shared folder";
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {"one file, through the link",
+       {"in.jpg", "shared/link/pwn.bmp"},
+       "shared/link/pwn.bmp: Error opening the output file. (" + link + ")\n"},
+      {"-o FILE, through the link",
+       {"-o", "shared/link/pwn.bmp", "in.jpg"},
+       "shared/link/pwn.bmp: Error opening the output file. (" + link + ")\n"},
+      {"a batch's folder made through the link",
+       {"-o", "shared/link/new", "in.jpg"},
+       "bmpsepia: cannot create the folder shared/link/new: " + link + "\n"},
+      {"a batch into the link",
+       {"-o", "shared/link", "in.jpg"},
+       "bmpsepia: cannot create the folder shared/link: " + link + "\n"},
+      {"one file over the planted file",
+       {"in.jpg", "shared/theirs.bmp"},
+       "shared/theirs.bmp: Error opening the output file. (" + file + ")\n"},
+      {"a batch over the planted file",
+       {"-o", "shared", "theirs.jpg"},
+       "shared/theirs.bmp: Error opening the output file. (" + file + ")\nbmpsepia: 1 failed\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    copy_corpus(good_files[0], dir.path("in.jpg"));
+    copy_corpus(good_files[0], dir.path("theirs.jpg"));
+    make_dir(dir.path("mine"));
+    make_dir(dir.path("shared"));
+    ASSERT_EQ(chmod(dir.path("shared").c_str(), 01777), 0);
+    ASSERT_EQ(symlink("../mine", dir.path("shared/link").c_str()), 0);
+    ASSERT_EQ(lchown(dir.path("shared/link").c_str(), 65534, 65534), 0);
+    write_file(dir.path("shared/theirs.bmp"), Bytes{'o', 'l', 'd'});
+    ASSERT_EQ(chown(dir.path("shared/theirs.bmp").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(dir.path("shared/theirs.bmp").c_str(), 0666), 0);
+    const std::map<std::string, std::string> before = tree_of(dir.root());
+    const ProgramRun run = run_tool(c.args, in_folder(dir.root()));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(without_time(run.err), c.err);
+    EXPECT_EQ(tree_of(dir.root()), before);
+    EXPECT_TRUE(list_dir(dir.path("mine")).empty());
   }
 }
 
