@@ -31,7 +31,8 @@ bool is_about_output(std::string_view line) {
 // Why the library's message came, as far as the tool can tell, or empty.
 std::string reason_for(const Job& job, const Outcome& outcome, std::string_view line) {
   if (line == input_open_message) {
-    return job.from_standard_input ? "closed" : explain_input_failure(job.input);
+    return job.from_standard_input ? explain_standard_input_failure()
+                                   : explain_input_failure(job.input);
   }
   if (line == output_open_message) {
     return job.to_standard_output ? "closed" : explain_output_failure(job.output);
@@ -116,7 +117,7 @@ int run(const std::vector<std::string>& args) {
       todo.push_back(i);
     } else {
       reporter.count(false);
-      reporter.line(job.input + ": " + job.problem);
+      reporter.line((job.problem_is_output ? job.output : job.input) + ": " + job.problem);
     }
   }
 

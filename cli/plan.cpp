@@ -90,12 +90,15 @@ struct Walker {
   }
 };
 
+// A name that is not UTF-8 cannot be passed on as UTF-16. The message names the output when
+// the input's name is sound.
 void check_names(Job* job) {
   std::u16string ignored;
-  if (job->problem.empty() &&
-      (!utf8_to_utf16(job->input, &ignored) || !utf8_to_utf16(job->output, &ignored))) {
-    job->problem = "not converted: the file name is not valid UTF-8";
-  }
+  if (!job->problem.empty()) return;
+  const bool input_sound = utf8_to_utf16(job->input, &ignored);
+  if (input_sound && utf8_to_utf16(job->output, &ignored)) return;
+  job->problem = "not converted: the file name is not valid UTF-8";
+  job->problem_is_output = input_sound;
 }
 
 // --update: a job whose output is no older than its input is left alone. A stream has no time

@@ -22,8 +22,9 @@ struct Job {
   bool from_standard_input = false;
   bool to_standard_output = false;
   FileId input_id;
-  std::string problem;      // when not empty the job is not converted, and this says why
-  bool up_to_date = false;  // --update: the output is no older than the input, so left alone
+  std::string problem;             // when not empty the job is not converted, and this says why
+  bool problem_is_output = false;  // the output's problem: its message names the output
+  bool up_to_date = false;         // --update: the output is no older than the input, so left alone
 };
 
 struct Plan {

@@ -40,6 +40,7 @@ std::string folder_write_problem(const std::string& path);
 // Why opening a file for reading or creating an output may have failed, as the system says it,
 // or empty when nothing is found.
 std::string explain_input_failure(const std::string& path);
+std::string explain_standard_input_failure();  // "closed", or the system's words for a folder
 std::string explain_output_failure(const std::string& path);
 
 bool is_terminal(StandardStream stream);

@@ -204,6 +204,12 @@ std::string explain_input_failure(const std::string& path) {
   return folder ? strerror(EISDIR) : "";
 }
 
+std::string explain_standard_input_failure() {
+  struct stat info;
+  if (fstat(STDIN_FILENO, &info) != 0) return "closed";
+  return S_ISDIR(info.st_mode) ? strerror(EISDIR) : "";
+}
+
 std::string explain_output_failure(const std::string& path) {
   // Asked as the library decides, walking the path part by part, never opening the output.
   std::string text = path;

@@ -174,6 +174,11 @@ std::string explain_input_failure(const std::string& path) {
   return disk ? "" : "not a regular file";
 }
 
+std::string explain_standard_input_failure() {
+  const HANDLE input = handle_of(StandardStream::input);
+  return input == nullptr || input == INVALID_HANDLE_VALUE ? "closed" : "";
+}
+
 std::string explain_output_failure(const std::string& path) {
   const PathKind kind = path_kind(path);
   if (kind == PathKind::folder) return strerror(EISDIR);

@@ -323,7 +323,10 @@ void platform_seek(PlatformFile* file, SeekOrigin origin) {
 int64_t platform_tell(PlatformFile* file) { return ftello(stream_of(file)); }
 
 PlatformFile* platform_standard_input() {
-  return fcntl(STDIN_FILENO, F_GETFD) < 0 ? nullptr : reinterpret_cast<PlatformFile*>(stdin);
+  // A folder cannot be read, and is refused as one given by name is.
+  struct stat info;
+  if (fstat(STDIN_FILENO, &info) != 0 || S_ISDIR(info.st_mode)) return nullptr;
+  return reinterpret_cast<PlatformFile*>(stdin);
 }
 
 PlatformFile* platform_standard_output() {

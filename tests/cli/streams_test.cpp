@@ -132,6 +132,16 @@ TEST(ToolStreams, JunkOrNothingOnStandardInput) {
   }
 }
 
+TEST(ToolStreams, AFolderAsStandardInputIsToldAsOne) {
+  TempDir dir;
+  RunOptions options = in_folder(dir.root());
+  options.input_file = dir.root();
+  const ProgramRun run = run_tool({"-", "out.bmp"}, options);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "standard input: Error opening jpg. Please try again... (Is a directory)\n");
+  EXPECT_TRUE(list_dir(dir.root()).empty());
+}
+
 // Binary on a terminal would garble it, and waiting at a terminal for a JPEG file would look
 // like a hang: each is refused before anything is read or written.
 TEST(ToolStreams, ATerminalIsRefusedWithAHint) {

@@ -707,6 +707,12 @@ TEST(Tool, NamesWithControlCharactersStayOnOneLine) {
       {{"\t\r\x7f\xc2\x9b\\\xe9.jpg", "x.bmp"},
        "\\t\\r\\x7f\\xc2\\x9b\\\\\\xe9.jpg: not converted: the file name is not valid UTF-8",
        1},
+      {{"good.jpg", "caf\xe9.bmp"},
+       "caf\\xe9.bmp: not converted: the file name is not valid UTF-8",
+       1},
+      {{"caf\xe9.jpg", "caf\xe9.bmp"},
+       "caf\\xe9.jpg: not converted: the file name is not valid UTF-8",
+       1},
       {{"-\n", "a.jpg", "b.bmp"}, "bmpsepia: unknown option '-\\n'", 2},  // and the usage line
   };
   for (const auto& c : cases) {
