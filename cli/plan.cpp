@@ -34,8 +34,9 @@ bool is_folder(const std::string& path) { return path_kind(path) == PathKind::fo
 std::string_view other_image_extension(std::string_view name) {
   for (const std::string_view extension :
        {".png", ".jpg", ".jpeg", ".jpe", ".jfif", ".gif", ".tif", ".tiff", ".webp"}) {
-    if (ends_with_ignoring_case(name, extension))
+    if (ends_with_ignoring_case(name, extension)) {
       return name.substr(name.size() - extension.size());
+    }
   }
   return {};
 }
