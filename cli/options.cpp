@@ -245,9 +245,10 @@ DESCRIPTION
     folder (world- or group-writable) owned by neither you nor the folder's
     owner. Other symbolic links are followed: their target is replaced, the
     link stays. A folder that -o creates is made part by part, and a planted
-    link on its way is refused too. The new file can be read by nobody else until it is complete.
-    Outputs are not flushed to the disk (no fsync), as with most tools; give
-    --sync when they must survive a power cut as soon as they are counted.
+    link on its way is refused too. The new file can be read by nobody else
+    until it is complete. Outputs are not flushed to the disk (no fsync), as
+    with most tools; give --sync when they must survive a power cut as soon
+    as they are counted.
 
     With --auto-orient, a photograph whose EXIF Orientation tag says how it
     was taken (a phone held upright, say) is written upright: the pixels of
@@ -268,7 +269,7 @@ OPTIONS
                          -o OUT.bmp writes that file
     -r, --recursive      take JPEG files from subfolders of input folders too
     -j, --jobs=N         convert N files at once (default: one per CPU)
-    -q, --quiet          no progress line and no summary; failures are still told
+    -q, --quiet          no progress line and no summary; failures still told
     -u, --update         convert only files whose output is missing or older
                          than the input, by modification time alone
         --auto-orient    turn each picture upright as its EXIF orientation says
@@ -299,7 +300,8 @@ MESSAGES
 EXIT STATUS
     0  every file was converted, or with -u skipped as up to date
     1  at least one file was not converted
-    2  the command line was not understood, or a stream is a terminal
+    2  the command line was not understood, a stream is a terminal, or an
+       output is named as another picture format
     130  interrupted (143 when terminated): the conversions under way were
          finished, the others not started. A second interrupt stops the
          conversions under way at once; they leave nothing behind.
