@@ -1,8 +1,8 @@
-# Entry points: `make run` converts a sample photograph, `make test` builds and runs every test
-# (plain and under AddressSanitizer + UndefinedBehaviorSanitizer, and the thread tests under
-# ThreadSanitizer), `make test-cross` builds for
-# ARM and Windows and runs the tests there under qemu-user and wine, `make fuzz` fuzzes the
-# decoder and BMPSepia for FUZZ_SECONDS per target, `make fuzz-smoke` runs a short
+# Entry points: `make run` builds the library and the tool and converts a sample photograph,
+# `make test` builds and runs every test (plain and under AddressSanitizer +
+# UndefinedBehaviorSanitizer, and the thread tests under ThreadSanitizer), `make test-cross`
+# builds for ARM and Windows and runs the tests there under qemu-user and wine, `make fuzz`
+# fuzzes the decoder and BMPSepia for FUZZ_SECONDS per target, `make fuzz-smoke` runs a short
 # deterministic pass.
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -63,7 +63,10 @@ fuzz: fuzz-build
 fuzz-smoke: fuzz-build
 	fuzz/run.sh $(FUZZ_BUILD) smoke $(FUZZ_SMOKE_RUNS)
 
-run: build
+# The library and the tool alone: no test suite is built to convert one photograph.
+run: deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS) --target bmpsepia bmpsepia_cli
 	@scripts/run-sample.sh $(BUILD)
 
 # In-process and whole-process speed on 24-megapixel photographs tiled from the corpus.

@@ -1,6 +1,7 @@
 // bmpsepia: converts JPEG photographs into sepia-toned 24-bit BMP pictures, one file, a stream
 // or a batch, through the library's conversion routine.
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -26,7 +27,8 @@ namespace {
 std::string reason_for(const Job& job, const ConversionOutcome& conversion) {
   switch (conversion.status) {
     case ConversionStatus::input_unreadable:
-      return job.from_standard_input ? "closed" : explain_input_failure(job.input);
+      return job.from_standard_input ? explain_standard_input_failure()
+                                     : explain_input_failure(job.input);
     case ConversionStatus::output_unwritable:
       return job.to_standard_output ? "closed" : explain_output_failure(job.output);
     case ConversionStatus::converted:
@@ -82,7 +84,7 @@ bool converted(const Outcome& outcome) {
 
 int usage_error(const std::string& message) {
   write_stderr("bmpsepia: " + escape_controls(message) +
-               "\nusage: bmpsepia IN.jpg OUT.bmp | bmpsepia [-qr] [-j N] -o FOLDER IN...  "
+               "\nusage: bmpsepia IN.jpg OUT.bmp | bmpsepia [-qru] [-j N] -o FOLDER IN...  "
                "(more: bmpsepia --help)\n");
   return 2;
 }
@@ -95,9 +97,10 @@ int print_text(const std::string& text) {
 int run(const std::vector<std::string>& args) {
   const ParsedArguments parsed = parse_arguments(args);
   if (!parsed.ok) return usage_error(parsed.error);
-  const Options& options = parsed.options;
+  Options options = parsed.options;
   if (options.mode == Mode::help) return print_text(usage_text());
   if (options.mode == Mode::version) return print_text("bmpsepia " BMPSEPIA_VERSION "\n");
+  settle_output_form(&options);
 
   Plan plan = plan_conversion(options);
   if (!plan.usage_error.empty()) return usage_error(plan.usage_error);
@@ -109,16 +112,20 @@ int run(const std::vector<std::string>& args) {
 
   const bool batch = options.mode == Mode::convert_batch;
   const bool progress = batch && !options.quiet && is_terminal(StandardStream::error);
-  Reporter reporter(plan.jobs.size(), progress, batch && !options.quiet);
+  const auto skipped = static_cast<size_t>(std::count_if(
+      plan.jobs.begin(), plan.jobs.end(), [](const Job& job) { return job.up_to_date; }));
+  Reporter reporter(plan.jobs.size() - skipped, progress, batch && !options.quiet);
   std::vector<size_t> todo;
   for (size_t i = 0; i < plan.jobs.size(); ++i) {
     const Job& job = plan.jobs[i];
-    if (job.problem.empty()) {
+    if (job.up_to_date) {
+      reporter.skip();
+    } else if (job.problem.empty()) {
       todo.push_back(i);
-      continue;
+    } else {
+      reporter.count(false);
+      reporter.line((job.problem_is_output ? job.output : job.input) + ": " + job.problem);
     }
-    reporter.count(false);
-    reporter.line(job.input + ": " + job.problem);
   }
 
   WorkerEvents events;

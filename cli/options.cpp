@@ -76,14 +76,17 @@ class Parser {
       return take_value(name, attached, has_value, &value) && set_output(value);
     }
     if (name == "--jobs") return take_value(name, attached, has_value, &value) && set_jobs(value);
-    if (has_value && (name == "--recursive" || name == "--quiet" || name == "--sync" ||
-                      name == "--auto-orient" || name == "--help" || name == "--version")) {
+    if (has_value &&
+        (name == "--recursive" || name == "--quiet" || name == "--update" || name == "--sync" ||
+         name == "--auto-orient" || name == "--help" || name == "--version")) {
       return fail("option '" + std::string(name) + "' takes no value");
     }
     if (name == "--recursive") {
       parsed.options.recursive = true;
     } else if (name == "--quiet") {
       parsed.options.quiet = true;
+    } else if (name == "--update") {
+      parsed.options.update = true;
     } else if (name == "--sync") {
       parsed.options.sync = true;
     } else if (name == "--auto-orient") {
@@ -114,6 +117,9 @@ class Parser {
           break;
         case 'q':
           parsed.options.quiet = true;
+          break;
+        case 'u':
+          parsed.options.update = true;
           break;
         case 'h':
           help = true;
@@ -188,12 +194,23 @@ const char* usage_text() {
     bmpsepia - turn JPEG photographs into sepia-toned 24-bit BMP pictures
 
 SYNOPSIS
-    bmpsepia [-q] [--auto-orient] [--sync] IN.jpg|- OUT.bmp|-
-    bmpsepia [-q] [-r] [-j N] [--auto-orient] [--sync] -o FOLDER IN...
+    bmpsepia [-q] [-u] [--auto-orient] [--sync] IN.jpg|- OUT.bmp|-
+    bmpsepia [-q] [-u] [--auto-orient] [--sync] -o OUT.bmp IN.jpg
+    bmpsepia [-q] [-r] [-u] [-j N] [--auto-orient] [--sync] -o FOLDER IN...
 
 DESCRIPTION
     The first form converts one file. When OUT.bmp is an existing folder, the
-    picture is written into it as NAME.bmp.
+    picture is written into it as NAME.bmp. An output named as another picture
+    format (.png, .jpg, .jpeg, .jpe, .jfif, .gif, .tif, .tiff, .webp, any case)
+    is refused (exit status 2) rather than filled with BMP bytes.
+
+    The second form is the first with -o: given one input that is not a
+    folder, -o names the output file itself when the name ends in .bmp (any
+    case) and is not an existing folder. In every other case -o names the
+    folder of the third form: several inputs, a folder as input, a name
+    without .bmp, or one that ends in / (on Windows \ too), as in -o out.bmp/.
+    -o - is refused with a hint: standard output takes one picture, from the
+    first form (bmpsepia IN.jpg -).
 
     A - as IN.jpg reads the JPEG file from standard input; a - as OUT.bmp
     writes the BMP picture to standard output (a pipe, a file, a socket), only
@@ -203,13 +220,19 @@ DESCRIPTION
     it arrives) and writes nothing to disk of its own, so a conversion killed
     part way leaves nothing behind. A file named - is given as ./-.
 
-    The second form converts many files into FOLDER, which is created when it
-    does not exist. Each input NAME.jpg or NAME.jpeg (any case) becomes
-    FOLDER/NAME.bmp. An input that is a folder contributes the JPEG files in it;
-    with -r its subfolders too, whose layout is kept under FOLDER. Names
-    starting with a dot are passed over. Two inputs that would give the same
-    output are reported and only the first is converted. Existing outputs are
-    replaced, but never an input file.
+    The third form converts many files into FOLDER, which is created when it
+    does not exist. Each input NAME.jpg becomes FOLDER/NAME.bmp. An input that
+    is a folder contributes the JPEG files in it (NAME.jpg, .jpeg, .jpe or
+    .jfif, any case); with -r its subfolders too, whose layout is kept under
+    FOLDER. Names starting with a dot are passed over. Two inputs that would
+    give the same output are reported and only the first is converted.
+    Existing outputs are replaced, but never an input file.
+
+    With -u a file is converted only when its output is missing or older than
+    the input, as cp -u and rsync -u do: a batch stopped part way, run again
+    the same way, converts only what it had not done. The judge is the
+    modification time alone, never the content. A stream is always converted.
+    The summary counts the files skipped.
 
     An output file appears only when complete: a failed or interrupted
     conversion leaves whatever was there before. An existing output is
@@ -217,11 +240,15 @@ DESCRIPTION
     lets you replace it; it keeps its permissions (and, as root, its owner
     and group). A folder, named pipe, device or socket in its place is
     refused without being opened, as are a symbolic link to nothing and a
-    link that another user made in a shared sticky folder such as /tmp.
-    Other symbolic links are followed: their target is replaced, the link
-    stays. The new file can be read by nobody else until it is complete.
-    Outputs are not flushed to the disk (no fsync), as with most tools; give
-    --sync when they must survive a power cut as soon as they are counted.
+    link that another user made in a shared sticky folder such as /tmp,
+    wherever on the path it stands, and, even for root, a file in such a
+    folder (world- or group-writable) owned by neither you nor the folder's
+    owner. Other symbolic links are followed: their target is replaced, the
+    link stays. A folder that -o creates is made part by part, and a planted
+    link on its way is refused too. The new file can be read by nobody else
+    until it is complete. Outputs are not flushed to the disk (no fsync), as
+    with most tools; give --sync when they must survive a power cut as soon
+    as they are counted.
 
     With --auto-orient, a photograph whose EXIF Orientation tag says how it
     was taken (a phone held upright, say) is written upright: the pixels of
@@ -238,10 +265,13 @@ DESCRIPTION
     CMYK), or for progressive files their coefficients (twice that).
 
 OPTIONS
-    -o, --output=FOLDER  write the pictures into FOLDER
+    -o, --output=FOLDER  write the pictures into FOLDER; with one input file,
+                         -o OUT.bmp writes that file
     -r, --recursive      take JPEG files from subfolders of input folders too
     -j, --jobs=N         convert N files at once (default: one per CPU)
-    -q, --quiet          no progress line and no summary; failures are still told
+    -q, --quiet          no progress line and no summary; failures still told
+    -u, --update         convert only files whose output is missing or older
+                         than the input, by modification time alone
         --auto-orient    turn each picture upright as its EXIF orientation says
         --sync           flush each output and its folder to the disk before
                          counting it converted (slower)
@@ -263,12 +293,15 @@ MESSAGES
     one line: \n, \t, \r, \\ for a backslash, and \xHH for any other control
     character or a byte that is not UTF-8.
     On a terminal a batch shows one progress line; every batch ends with a
-    summary line unless -q is given.
+    summary line unless -q is given, such as
+        bmpsepia: 41 converted, 5 skipped, 3 failed, 1.9 s
+    where a count that is zero is left out.
 
 EXIT STATUS
-    0  every file was converted
+    0  every file was converted, or with -u skipped as up to date
     1  at least one file was not converted
-    2  the command line was not understood, or a stream is a terminal
+    2  the command line was not understood, a stream is a terminal, or an
+       output is named as another picture format
     130  interrupted (143 when terminated): the conversions under way were
          finished, the others not started. A second interrupt stops the
          conversions under way at once; they leave nothing behind.
@@ -277,6 +310,7 @@ EXAMPLES
     bmpsepia holiday.jpg holiday.bmp
     bmpsepia -o sepia photos/*.jpg
     bmpsepia -r -j 4 --auto-orient -o sepia ~/Pictures/2019
+    bmpsepia -r -u -o photos photos     (each NAME.bmp beside its NAME.jpg)
     cat photo.jpg | bmpsepia --auto-orient - - > photo.bmp
 )";
 }

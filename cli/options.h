@@ -14,6 +14,7 @@ struct Options {
   int32_t jobs = 0;    // worker processes; 0: one per CPU
   bool recursive = false;
   bool quiet = false;
+  bool update = false;       // leave alone each output no older than its input
   bool sync = false;         // flush each output and its folder before counting it converted
   bool auto_orient = false;  // turn each picture upright as its EXIF orientation says
 };

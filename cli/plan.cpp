@@ -4,6 +4,7 @@
 #include "cli/plan.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <map>
 #include <set>
 
@@ -28,6 +29,18 @@ std::string_view base_name(std::string_view path) {
 
 bool is_folder(const std::string& path) { return path_kind(path) == PathKind::folder; }
 
+// The extension of another picture format that `name` ends in, or empty. BMP bytes under such
+// a name would be taken for that format, and fail to open or be mistaken for the original.
+std::string_view other_image_extension(std::string_view name) {
+  for (const std::string_view extension :
+       {".png", ".jpg", ".jpeg", ".jpe", ".jfif", ".gif", ".tif", ".tiff", ".webp"}) {
+    if (ends_with_ignoring_case(name, extension)) {
+      return name.substr(name.size() - extension.size());
+    }
+  }
+  return {};
+}
+
 // Notes the input's identity. A named pipe or device would block or fail the whole-file read,
 // so only regular files go on; a missing file is left to fail, and be told, when opened.
 void check_input(Job* job) {
@@ -40,6 +53,7 @@ void check_input(Job* job) {
 struct Walker {
   const Options& options;
   std::vector<Job>* jobs;
+  bool passed_subfolders = false;  // without -r, a folder had subfolders that were not looked in
 
   void add(const std::string& input, const std::string& output_name) {
     Job job;
@@ -66,6 +80,7 @@ struct Walker {
     for (const FolderEntry& entry : entries) {
       if (entry.folder) {
         if (options.recursive) subfolders.push_back(entry.name);
+        passed_subfolders = passed_subfolders || !options.recursive;
       } else if (entry.file && has_jpeg_extension(entry.name)) {
         add(join_path(folder, entry.name), relative + bmp_name(entry.name));
       }
@@ -76,11 +91,24 @@ struct Walker {
   }
 };
 
+// A name that is not UTF-8 cannot be passed on as UTF-16. The message names the output when
+// the input's name is sound.
 void check_names(Job* job) {
   std::u16string ignored;
-  if (job->problem.empty() &&
-      (!utf8_to_utf16(job->input, &ignored) || !utf8_to_utf16(job->output, &ignored))) {
-    job->problem = "not converted: the file name is not valid UTF-8";
+  if (!job->problem.empty()) return;
+  const bool input_sound = utf8_to_utf16(job->input, &ignored);
+  if (input_sound && utf8_to_utf16(job->output, &ignored)) return;
+  job->problem = "not converted: the file name is not valid UTF-8";
+  job->problem_is_output = input_sound;
+}
+
+// --update: a job whose output is no older than its input is left alone. A stream has no time
+// to compare, so it is always converted.
+void mark_up_to_date(const Options& options, std::vector<Job>* jobs) {
+  if (!options.update) return;
+  for (Job& job : *jobs) {
+    job.up_to_date = job.problem.empty() && !job.from_standard_input && !job.to_standard_output &&
+                     is_up_to_date(job.output, job.input);
   }
 }
 
@@ -134,9 +162,22 @@ Plan plan_one(const Options& options) {
   }
   plan.jobs.push_back(std::move(job));
   resolve_conflicts(&plan.jobs, {output_id});
+  // An output that is the input is told as that, the graver mistake.
+  const Job& planned = plan.jobs[0];
+  const std::string_view extension =
+      planned.problem.empty() && !planned.to_standard_output && !into_folder
+          ? other_image_extension(planned.output)
+          : std::string_view();
+  if (!extension.empty()) {
+    plan.usage_error = "'" + planned.output + "' ends in " + std::string(extension) +
+                       ", but the picture is a BMP; name it '" + bmp_name(planned.output) + "'";
+    plan.jobs.clear();
+    return plan;
+  }
   if (!plan.jobs[0].from_standard_input && !plan.jobs[0].to_standard_output) {
     check_names(&plan.jobs[0]);
   }
+  mark_up_to_date(options, &plan.jobs);
   return plan;
 }
 
@@ -144,7 +185,7 @@ Plan plan_batch(const Options& options) {
   Plan plan;
   if (options.output == stream_operand) {
     plan.usage_error =
-        "-o takes a folder; to write one picture to standard output: bmpsepia "
+        "-o takes a folder or a .bmp file; to write one picture to standard output: bmpsepia "
         "IN.jpg -";
     return plan;
   }
@@ -154,10 +195,8 @@ Plan plan_batch(const Options& options) {
     return plan;
   }
   Walker walker{options, &plan.jobs};
-  bool saw_folder = false;
   for (const std::string& operand : options.inputs) {
     if (is_folder(operand)) {
-      saw_folder = true;
       walker.walk(operand, "");
     } else {
       // Named files are taken whatever their extension; a missing one fails when opened.
@@ -165,9 +204,8 @@ Plan plan_batch(const Options& options) {
     }
   }
   if (plan.jobs.empty()) {
-    plan.fatal = saw_folder && !options.recursive
-                     ? "no JPEG files found (give -r to look in subfolders)"
-                     : "no JPEG files found";
+    plan.fatal = walker.passed_subfolders ? "no JPEG files found (give -r to look in subfolders)"
+                                          : "no JPEG files found";
     return plan;
   }
   std::vector<FileId> output_ids;
@@ -175,13 +213,17 @@ Plan plan_batch(const Options& options) {
   for (const Job& job : plan.jobs) output_ids.push_back(file_id(job.output));
   resolve_conflicts(&plan.jobs, output_ids);
   for (Job& job : plan.jobs) check_names(&job);
+  mark_up_to_date(options, &plan.jobs);
   return plan;
 }
 
 }  // namespace
 
 bool has_jpeg_extension(std::string_view name) {
-  return ends_with_ignoring_case(name, ".jpg") || ends_with_ignoring_case(name, ".jpeg");
+  for (const char* extension : {".jpg", ".jpeg", ".jpe", ".jfif"}) {
+    if (ends_with_ignoring_case(name, extension)) return true;
+  }
+  return false;
 }
 
 std::string bmp_name(std::string_view name) {
@@ -224,6 +266,16 @@ void resolve_conflicts(std::vector<Job>* jobs, const std::vector<FileId>& output
     kept.push_back(std::move(job));
   }
   *jobs = std::move(kept);
+}
+
+void settle_output_form(Options* options) {
+  if (options->mode != Mode::convert_batch || options->inputs.size() != 1) return;
+  const std::string& input = options->inputs[0];
+  const std::string& output = options->output;
+  if (input == stream_operand || is_folder(input) || is_folder(output)) return;
+  if (ends_with_ignoring_case(output, ".bmp") || !other_image_extension(output).empty()) {
+    options->mode = Mode::convert_one;
+  }
 }
 
 Plan plan_conversion(const Options& options) {

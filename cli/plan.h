@@ -22,7 +22,9 @@ struct Job {
   bool from_standard_input = false;
   bool to_standard_output = false;
   FileId input_id;
-  std::string problem;  // when not empty the job is not converted, and this says why
+  std::string problem;             // when not empty the job is not converted, and this says why
+  bool problem_is_output = false;  // the output's problem: its message names the output
+  bool up_to_date = false;         // --update: the output is no older than the input, so left alone
 };
 
 struct Plan {
@@ -31,7 +33,7 @@ struct Plan {
   std::string fatal;        // nothing can be converted (exit 1)
 };
 
-// NAME.jpg and NAME.jpeg, in any case, count as JPEG files in a folder.
+// NAME.jpg, NAME.jpeg, NAME.jpe and NAME.jfif, in any case, count as JPEG files in a folder.
 bool has_jpeg_extension(std::string_view name);
 // The picture's file name: the last extension of `name` replaced by ".bmp".
 std::string bmp_name(std::string_view name);
@@ -41,6 +43,10 @@ std::string join_path(std::string_view folder, std::string_view name);
 // same output, and marks jobs whose output is one of the inputs.
 void resolve_conflicts(std::vector<Job>* jobs, const std::vector<FileId>& output_ids);
 
+// `-o PATH` with one input that is not a folder names the output file itself when PATH ends in
+// .bmp (any case), or in another picture format's extension, which is then refused, and is not
+// an existing folder: the batch becomes the conversion of one file. Else PATH stays a folder.
+void settle_output_form(Options* options);
 Plan plan_conversion(const Options& options);
 // Creates the output folder of a batch and the subfolders its jobs need.
 void prepare_outputs(const Options& options, Plan* plan);

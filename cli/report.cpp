@@ -2,6 +2,8 @@
 
 #include "cli/report.h"
 
+#include <utility>
+
 #include "cli/system.h"
 #include "cli/utf8.h"
 
@@ -81,12 +83,18 @@ std::string progress_text(size_t done, size_t total, int64_t elapsed_ms) {
   return text;
 }
 
-std::string summary_text(size_t converted, size_t failed, size_t not_started, int64_t elapsed_ms) {
-  std::string text =
-      std::to_string(converted) + " converted, " + std::to_string(failed) + " failed";
-  if (not_started > 0) text += ", " + std::to_string(not_started) + " not started";
+std::string summary_text(const Tally& tally, int64_t elapsed_ms) {
+  const std::pair<size_t, const char*> parts[] = {{tally.converted, " converted"},
+                                                  {tally.skipped, " skipped"},
+                                                  {tally.failed, " failed"},
+                                                  {tally.not_started, " not started"}};
+  std::string text;
+  for (const auto& [count, what] : parts) {
+    if (count > 0) text += std::to_string(count) + what + ", ";
+  }
+  if (text.empty()) text = "0 converted, ";
   const int64_t tenths = (elapsed_ms + 50) / 100;
-  return text + ", " + (tenths < 600 ? tenths_text(tenths) + " s" : format_duration(elapsed_ms));
+  return text + (tenths < 600 ? tenths_text(tenths) + " s" : format_duration(elapsed_ms));
 }
 
 Reporter::Reporter(size_t total, bool progress, bool summary)
@@ -129,6 +137,8 @@ void Reporter::line(const std::string& text) {
 
 void Reporter::count(bool converted) { ++(converted ? converted_ : failed_); }
 
+void Reporter::skip() { ++skipped_; }
+
 void Reporter::tick() {
   if (progress_ && elapsed_ms() - last_draw_ms_ >= redraw_interval_ms) draw();
 }
@@ -138,6 +148,7 @@ void Reporter::finish(bool interrupted) {
   const size_t done = converted_ + failed_;
   if (summary_ || interrupted) {
     write_stderr("bmpsepia: " + (interrupted ? std::string("interrupted: ") : std::string()) +
-                 summary_text(converted_, failed_, total_ - done, elapsed_ms()) + "\n");
+                 summary_text(Tally{converted_, skipped_, failed_, total_ - done}, elapsed_ms()) +
+                 "\n");
   }
 }

@@ -16,8 +16,16 @@ std::string escape_controls(std::string_view text);
 std::string format_duration(int64_t milliseconds);  // "0:07", "12:30", "1:02:03"
 // "37/120 (30%), 12.3 files/s, 0:07 left"; rate and time left wait for the first file.
 std::string progress_text(size_t done, size_t total, int64_t elapsed_ms);
-// "118 converted, 2 failed, 3.4 s", with what was not started after an interruption.
-std::string summary_text(size_t converted, size_t failed, size_t not_started, int64_t elapsed_ms);
+// How the files of a batch ended, each counted once.
+struct Tally {
+  size_t converted = 0;
+  size_t skipped = 0;  // up to date, under --update
+  size_t failed = 0;
+  size_t not_started = 0;  // after an interruption
+};
+
+// "41 converted, 5 skipped, 3 failed, 1.9 s": what is zero is left out.
+std::string summary_text(const Tally& tally, int64_t elapsed_ms);
 
 class Reporter {
  public:
@@ -26,6 +34,7 @@ class Reporter {
   // One whole line, escaped, the progress line kept below it.
   void line(const std::string& text);
   void count(bool converted);  // shown by the next line or tick
+  void skip();                 // a file left alone: in the summary, not in the progress line
   void tick();                 // redraws the progress line when it is due
   void finish(bool interrupted);
 
@@ -37,9 +46,10 @@ class Reporter {
   void draw();
   void clear();
 
-  size_t total_;
+  size_t total_;  // the files to convert or to fail, the skipped ones not among them
   size_t converted_ = 0;
   size_t failed_ = 0;
+  size_t skipped_ = 0;
   bool progress_;
   bool summary_;
   bool drawn_ = false;

@@ -27,6 +27,9 @@ struct FolderEntry {
 FileId file_id(const std::string& path);  // links followed; unknown when it cannot be reached
 FileId standard_stream_id(StandardStream stream);  // known only for a regular file
 PathKind path_kind(const std::string& path);       // links followed
+// Whether `output` is a regular file modified no earlier than `input`, by modification time
+// alone (links followed); false when either cannot be looked at.
+bool is_up_to_date(const std::string& output, const std::string& input);
 // The entries of a folder whose names do not start with a dot, in no particular order; false
 // with the system's reason in `error` when it cannot be read.
 bool list_folder(const std::string& path, std::vector<FolderEntry>* entries, std::string* error);
@@ -37,6 +40,7 @@ std::string folder_write_problem(const std::string& path);
 // Why opening a file for reading or creating an output may have failed, as the system says it,
 // or empty when nothing is found.
 std::string explain_input_failure(const std::string& path);
+std::string explain_standard_input_failure();  // "closed", or the system's words for a folder
 std::string explain_output_failure(const std::string& path);
 
 bool is_terminal(StandardStream stream);

@@ -112,6 +112,17 @@ PathKind path_kind(const std::string& path) {
   return kind;
 }
 
+bool is_up_to_date(const std::string& output, const std::string& input) {
+  WIN32_FILE_ATTRIBUTE_DATA made;
+  WIN32_FILE_ATTRIBUTE_DATA source;
+  if (!GetFileAttributesExW(wide(output).c_str(), GetFileExInfoStandard, &made) ||
+      (made.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+      !GetFileAttributesExW(wide(input).c_str(), GetFileExInfoStandard, &source)) {
+    return false;
+  }
+  return CompareFileTime(&made.ftLastWriteTime, &source.ftLastWriteTime) >= 0;
+}
+
 bool list_folder(const std::string& path, std::vector<FolderEntry>* entries, std::string* error) {
   std::string pattern = path;
   if (!pattern.empty() && !is_path_separator(pattern.back())) pattern += '\\';
@@ -161,6 +172,11 @@ std::string explain_input_failure(const std::string& path) {
   const bool disk = GetFileType(file) == FILE_TYPE_DISK;
   CloseHandle(file);
   return disk ? "" : "not a regular file";
+}
+
+std::string explain_standard_input_failure() {
+  const HANDLE input = handle_of(StandardStream::input);
+  return input == nullptr || input == INVALID_HANDLE_VALUE ? "closed" : "";
 }
 
 std::string explain_output_failure(const std::string& path) {

@@ -1,4 +1,4 @@
-/* bmpsepia: turns a baseline JPEG photograph into a sepia-toned 24-bit BMP picture. */
+/* bmpsepia: turns a JPEG photograph into a sepia-toned 24-bit BMP picture. */
 #ifndef BMPSEPIA_H
 #define BMPSEPIA_H
 

@@ -18,7 +18,8 @@ size_t platform_read(void* buffer, size_t bytes, PlatformFile* file);
 bool platform_write(const void* source, size_t bytes, PlatformFile* file);
 bool platform_close(PlatformFile* file);  // false when buffered bytes could not be written
 // The process's standard input and output as byte streams (binary, untranslated, on Windows),
-// or null when the descriptor is closed. Never closed by the caller: flushed instead.
+// or null when the descriptor is closed, or standard input is a folder. Never closed by the
+// caller: flushed instead.
 PlatformFile* platform_standard_input();
 PlatformFile* platform_standard_output();
 bool platform_flush(PlatformFile* file);  // false when buffered bytes could not be written

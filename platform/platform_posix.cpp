@@ -1,10 +1,12 @@
 // The platform's file routines over POSIX: opening streams and replacing output files.
 //
 // An output is judged by what stands at its path, looked at with lstat and never opened, so no
-// device's open is triggered and no FIFO blocks. Symbolic links are followed hop by hop, as the
-// system would, except one that another user planted in a sticky world-writable folder. The
-// new file is written unnamed (O_TMPFILE) in the folder of the file it replaces and linked in
-// when complete, or, where the file system cannot, under a random name only this call removes.
+// device's open is triggered and no FIFO blocks. The path is walked part by part, following
+// symbolic links hop by hop as the system would, except one that another user planted in a
+// sticky world-writable folder, wherever on the path it stands; nor is a file that another
+// user planted in a shared sticky folder replaced. The new file is written unnamed (O_TMPFILE)
+// in the folder of the file it replaces and linked in when complete, or, where the file system
+// cannot, under a random name only this call removes.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -53,20 +55,6 @@ bool make_temp_name(char (&name)[sizeof PendingFile::temp_name]) {
   return true;
 }
 
-// Opens the folder part of `text` (its first `length` bytes), relative to `base` unless it is
-// absolute, and copies the part after the last slash into `name`. -1 when there is no name (a
-// path ending in a slash names a folder) or the folder cannot be opened.
-int open_parent(int base, char* text, size_t length, char (&name)[name_bytes]) {
-  size_t slash = length;
-  while (slash > 0 && text[slash - 1] != '/') --slash;
-  const size_t name_length = length - slash;
-  if (name_length == 0 || name_length >= name_bytes) return -1;
-  memcpy(name, text + slash, name_length + 1);
-  if (slash == 0) return openat(base, ".", folder_flags);
-  text[slash == 1 ? 1 : slash - 1] = '\0';  // "/name" lives in "/", "a/b/name" in "a/b"
-  return openat(base, text, folder_flags);
-}
-
 // The kernel's rule when fs.protected_symlinks is on, applied here because it may be off: in a
 // sticky world-writable folder, only the caller's links and those of the folder's owner are
 // followed, so nobody can point another user's output at a file of their choosing.
@@ -78,44 +66,96 @@ bool is_planted_link(int folder, const struct stat& link) {
          link.st_uid != dir.st_uid;
 }
 
+bool give_up(int folder) {
+  if (folder >= 0) close(folder);
+  return false;
+}
+
 // Finds the directory entry that writing `path` replaces: pending->folder and pending->name,
-// and what stands there in `info` (st_mode 0 when nothing). False when the output must be
-// refused: a dangling link, a loop, a planted link, a folder that cannot be reached.
+// and what stands there in `info` (st_mode 0 when nothing). The path is walked part by part,
+// as the kernel would, but a symbolic link met anywhere on it, as a folder or as the last part,
+// is looked at before it is followed, so the rule against planted links holds for each; at
+// most max_link_hops in all. False when the output must be refused: a dangling link, a loop, a
+// planted link, a folder that cannot be reached, a path that ends in a slash.
 bool find_entry(const char* path, PendingFile* pending, struct stat* info) {
-  char text[path_bytes];
+  char text[path_bytes];  // what is left to walk starts at text[at]
   size_t length = strlen(path);
   if (length >= sizeof text) return false;
   memcpy(text, path, length + 1);
-  int base = AT_FDCWD;
-  for (int32_t hops = 0;; ++hops) {
-    pending->folder = open_parent(base, text, length, pending->name);
-    if (base != AT_FDCWD) close(base);
-    if (pending->folder < 0) return false;
-    if (fstatat(pending->folder, pending->name, info, AT_SYMLINK_NOFOLLOW) != 0) {
+  size_t at = 0;
+  int folder = open(text[0] == '/' ? "/" : ".", folder_flags);
+  int32_t hops = 0;
+  bool named_by_link = false;  // the last part came from a link's text
+  for (;;) {
+    if (folder < 0) return false;
+    while (text[at] == '/') ++at;
+    size_t end = at;
+    while (text[end] != '\0' && text[end] != '/') ++end;
+    size_t after = end;
+    while (text[after] == '/') ++after;
+    const bool last = text[after] == '\0';
+    // "a/b.bmp/" (or "/") names a folder, never a file to write.
+    if (end == at || (last && after != end)) return give_up(folder);
+    const size_t part_length = end - at;
+    if (part_length >= name_bytes) return give_up(folder);
+    char part[name_bytes];
+    memcpy(part, text + at, part_length);
+    part[part_length] = '\0';
+    if (fstatat(folder, part, info, AT_SYMLINK_NOFOLLOW) != 0) {
+      // Nothing there is a file to create; a link to nothing is refused, not followed.
+      if (!last || errno != ENOENT || named_by_link) return give_up(folder);
       info->st_mode = 0;
-      return errno == ENOENT && hops == 0;  // a link to nothing is refused, not followed
     }
-    if (!S_ISLNK(info->st_mode)) return true;
-    if (hops == max_link_hops || is_planted_link(pending->folder, *info)) return false;
-    const ssize_t bytes = readlinkat(pending->folder, pending->name, text, sizeof text);
-    if (bytes <= 0 || static_cast<size_t>(bytes) >= sizeof text) return false;
-    length = static_cast<size_t>(bytes);
-    text[length] = '\0';
-    base = pending->folder;  // a relative target is read from the link's folder
-    pending->folder = -1;
+    if (info->st_mode == 0 || (last && !S_ISLNK(info->st_mode))) {
+      pending->folder = folder;
+      memcpy(pending->name, part, part_length + 1);
+      return true;
+    }
+    if (S_ISLNK(info->st_mode)) {
+      if (++hops > max_link_hops || is_planted_link(folder, *info)) return give_up(folder);
+      char target[path_bytes];
+      const ssize_t bytes = readlinkat(folder, part, target, sizeof target);
+      const size_t rest = length - end;  // what follows the link, from its slash
+      if (bytes <= 0 || static_cast<size_t>(bytes) + rest >= sizeof text) return give_up(folder);
+      // The link's text takes its place; a relative one is read from the link's folder.
+      const auto target_length = static_cast<size_t>(bytes);
+      memmove(text + target_length, text + end, rest + 1);
+      memcpy(text, target, target_length);
+      length = target_length + rest;
+      at = 0;
+      named_by_link = named_by_link || last;
+      if (text[0] == '/') {
+        close(folder);
+        folder = open("/", folder_flags);
+      }
+      continue;
+    }
+    // A folder on the way, opened without following: a link put in its place since it was
+    // looked at is refused, not followed unchecked.
+    const int next = openat(folder, part, folder_flags | O_NOFOLLOW);
+    close(folder);
+    folder = next;
+    at = end;
   }
 }
 
 // Whether the caller may replace the regular file found: write it, as opening it would ask
 // (root may write a read-only file, as cp does), and rename over it, which a sticky folder
-// allows only to the file's owner, the folder's owner and root.
+// allows only to the file's owner, the folder's owner and root; and it is no planted file.
 bool may_replace(const PendingFile& pending, const struct stat& info) {
   if (faccessat(pending.folder, pending.name, W_OK, AT_EACCESS) != 0) return false;
   struct stat dir;
   if (fstat(pending.folder, &dir) != 0) return false;
   const uid_t caller = geteuid();
-  return (dir.st_mode & S_ISVTX) == 0 || caller == 0 || info.st_uid == caller ||
-         dir.st_uid == caller;
+  const bool sticky = (dir.st_mode & S_ISVTX) != 0;
+  // The kernel's rule when fs.protected_regular is 2, applied here because it may be off: in a
+  // sticky folder that others may write, a file of neither the caller nor the folder's owner
+  // may be a trap laid for the caller (a file of the planter's, open to all), root included.
+  if (sticky && (dir.st_mode & (S_IWGRP | S_IWOTH)) != 0 && info.st_uid != caller &&
+      info.st_uid != dir.st_uid) {
+    return false;
+  }
+  return !sticky || caller == 0 || info.st_uid == caller || dir.st_uid == caller;
 }
 
 // The permissions a plain create in `folder` gives: 0666 less the umask, or what the folder's
@@ -287,7 +327,10 @@ void platform_seek(PlatformFile* file, SeekOrigin origin) {
 int64_t platform_tell(PlatformFile* file) { return ftello(stream_of(file)); }
 
 PlatformFile* platform_standard_input() {
-  return fcntl(STDIN_FILENO, F_GETFD) < 0 ? nullptr : reinterpret_cast<PlatformFile*>(stdin);
+  // A folder cannot be read, and is refused as one given by name is.
+  struct stat info;
+  if (fstat(STDIN_FILENO, &info) != 0 || S_ISDIR(info.st_mode)) return nullptr;
+  return reinterpret_cast<PlatformFile*>(stdin);
 }
 
 PlatformFile* platform_standard_output() {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, when the machine lacks them;
-# GNU parallel is for the recipe of the README that a test runs.
+# GNU parallel and rsync are for the README's recipes (a test runs the one-machine line, and
+# the many-machine one copies files to and from each host with rsync).
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev libjpeg62-turbo-dev libjpeg-turbo-progs parallel "$@")
+packages=(cmake make g++ libgtest-dev libjpeg62-turbo-dev libjpeg-turbo-progs parallel rsync "$@")
 missing=()
 for p in "${packages[@]}"; do
   # Once another architecture's build is installed too, only the qualified name is unambiguous.

@@ -132,6 +132,15 @@ TEST(ToolStreams, JunkOrNothingOnStandardInput) {
   }
 }
 
+TEST(ToolStreams, AFolderAsStandardInputIsToldAsOne) {
+  TempDir dir;
+  RunOptions options = in_folder(dir.root());
+  options.input_file = dir.root();
+  const ProgramRun run = run_tool({"-", "out.bmp"}, options);
+  EXPECT_EQ(run.err, "standard input: Error opening jpg. Please try again... (Is a directory)\n");
+  EXPECT_TRUE(run.status == 1 && list_dir(dir.root()).empty());
+}
+
 // Binary on a terminal would garble it, and waiting at a terminal for a JPEG file would look
 // like a hang: each is refused before anything is read or written.
 TEST(ToolStreams, ATerminalIsRefusedWithAHint) {
@@ -187,7 +196,8 @@ TEST(ToolStreams, StreamsBelongToSingleConversions) {
     const char* message;
   } cases[] = {
       {{"-o", "out", "-"}, "bmpsepia: standard input ('-') holds one picture, not a batch"},
-      {{"-o", "-", "a.jpg"}, "bmpsepia: -o takes a folder; to write one picture to standard"},
+      {{"-o", "-", "a.jpg"},
+       "bmpsepia: -o takes a folder or a .bmp file; to write one picture to standard"},
       {{"-", "folder"}, "bmpsepia: standard input has no name to give the picture in 'folder'"},
   };
   for (const auto& c : cases) {

@@ -1,6 +1,7 @@
 // The bmpsepia tool as a user meets it: a separate process, real files in a temporary folder,
 // and what it prints, writes and returns.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -13,6 +14,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -163,7 +166,7 @@ TEST(Tool, BatchWithTwoWorkersConvertsTheJpegFilesOfAFolder) {
   }
   // Not a terminal: no progress line, only the summary.
   ASSERT_EQ(lines_of(run.err).size(), 1u) << run.err;
-  EXPECT_EQ(summary_counts(run.err), "bmpsepia: 5 converted, 0 failed");
+  EXPECT_EQ(summary_counts(run.err), "bmpsepia: 5 converted");
   EXPECT_FALSE(contains(run.err, "\r"));
 }
 
@@ -329,7 +332,89 @@ TEST(Tool, NameCollisionsAreReportedNotOverwritten) {
   const ProgramRun twice =
       run_tool({"-o", "out2", "a/x.jpg", "a/../a/x.jpg"}, in_folder(dir.root()));
   EXPECT_EQ(twice.status, 0) << twice.err;
-  EXPECT_EQ(summary_counts(twice.err), "bmpsepia: 1 converted, 0 failed");
+  EXPECT_EQ(summary_counts(twice.err), "bmpsepia: 1 converted");
+}
+
+// Each entry under `root`: "/" for a folder, else its content's digest.
+std::map<std::string, std::string> tree_of(const std::string& root) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    const std::string path = entry.path().string();
+    entries[path.substr(root.size() + 1)] = entry.is_directory() ? "/" : digest_of(path);
+  }
+  return entries;
+}
+
+// A summary line without its time ("bmpsepia: 2 converted, 0.1 s").
+std::string without_time(const std::string& err) {
+  const size_t comma = err.rfind(", ");
+  const bool timed = err.starts_with("bmpsepia: ") && err.ends_with(" s\n");
+  return timed && comma != std::string::npos ? err.substr(0, comma) + "\n" : err;
+}
+
+// Command lines over one scene, and what each must leave: the entries that appear or change
+// (a folder, or the picture of good_files[i]), every other one as it was.
+TEST(Tool, OutputFormsAndUpdates) {
+  constexpr int folder = -1;
+  const std::string hint = ", but the picture is a BMP; name it ";
+  const std::string one = "bmpsepia: 1 converted\n";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string err;  // whole, or for a usage error its first line
+    std::map<std::string, int> changed;
+  } cases[] = {
+      {{"in.jpg", "--output=OUT.BMP"}, 0, "", {{"OUT.BMP", 0}}},
+      {{"-o", "o.bmp", "gone.jpg"},
+       1,
+       "gone.jpg: Error opening jpg. Please try again... (No such file or directory)\n",
+       {}},
+      {{"-o", "folder.bmp", "in.jpg"}, 0, one, {{"folder.bmp/in.bmp", 0}}},
+      {{"-o", "o.bmp/", "in.jpg"}, 0, one, {{"o.bmp", folder}, {"o.bmp/in.bmp", 0}}},
+      {{"-o", "sepia", "in.jpg"}, 0, one, {{"sepia", folder}, {"sepia/in.bmp", 0}}},
+      {{"-o", "o.bmp", "in.jpg", "photos/c.jpe"},
+       0,
+       "bmpsepia: 2 converted\n",
+       {{"o.bmp", folder}, {"o.bmp/in.bmp", 0}, {"o.bmp/c.bmp", 3}}},
+      {{"-o", "out", "folder.png"}, 1, "bmpsepia: no JPEG files found\n", {}},  // no -r hint
+      {{"in.jpg", "out.png"}, 2, "bmpsepia: 'out.png' ends in .png" + hint + "'out.bmp'\n", {}},
+      {{"-o", "o.webp", "in.jpg"}, 2, "bmpsepia: 'o.webp' ends in .webp" + hint + "'o.bmp'\n", {}},
+      {{"in.jpg", "a.JPEG"}, 2, "bmpsepia: 'a.JPEG' ends in .JPEG" + hint + "'a.bmp'\n", {}},
+      {{"in.jpg", "folder.png"}, 0, "", {{"folder.png/in.bmp", 0}}},
+      {{"-u", "-o", "done", "photos"},
+       0,
+       "bmpsepia: 2 converted, 1 skipped\n",
+       {{"done/b.bmp", 2}, {"done/c.bmp", 3}}},
+      {{"-u", "photos/a.jpg", "done/a.bmp"}, 0, "", {}},
+      {{"--update", "photos/b.jfif", "-o", "done/b.bmp"}, 0, "", {{"done/b.bmp", 2}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    TempDir dir;
+    for (const char* name : {"photos", "done", "folder.bmp", "folder.png"}) {
+      make_dir(dir.path(name));
+    }
+    const std::pair<const char*, int> inputs[] = {
+        {"in.jpg", 0}, {"photos/a.jpg", 1}, {"photos/b.jfif", 2}, {"photos/c.jpe", 3}};
+    for (const auto& [name, i] : inputs) copy_corpus(good_files[i], dir.path(name));
+    write_file(dir.path("done/a.bmp"), Bytes{'n', 'e', 'w'});
+    write_file(dir.path("done/b.bmp"), Bytes{'o', 'l', 'd'});
+    // The inputs an hour old, done/b.bmp a second older, done/a.bmp new.
+    const time_t hour_ago = time(nullptr) - 3600;
+    for (const char* name : {"photos/a.jpg", "photos/b.jfif", "photos/c.jpe", "done/b.bmp"}) {
+      const time_t when = std::string(name) == "done/b.bmp" ? hour_ago - 1 : hour_ago;
+      const timespec times[2] = {{when, 0}, {when, 0}};
+      ASSERT_EQ(utimensat(AT_FDCWD, dir.path(name).c_str(), times, 0), 0) << name;
+    }
+    std::map<std::string, std::string> want = tree_of(dir.root());
+    const ProgramRun run = run_tool(c.args, in_folder(dir.root()));
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(c.status == 2 ? lines_of(run.err).at(0) + "\n" : without_time(run.err), c.err);
+    for (const auto& [name, from] : c.changed) {
+      want[name] = from == folder ? "/" : expected_digest(good_files[from]);
+    }
+    EXPECT_EQ(tree_of(dir.root()), want);
+  }
 }
 
 TEST(Tool, NeverReplacesAnInput) {
@@ -503,6 +588,8 @@ TEST(Tool, NamesWithControlCharactersStayOnOneLine) {
       {{"\t\r\x7f\xc2\x9b\\\xe9.jpg", "x.bmp"},
        "\\t\\r\\x7f\\xc2\\x9b\\\\\\xe9.jpg: not converted: the file name is not valid UTF-8",
        1},
+      {{"good.jpg", "\xe9.bmp"}, "\\xe9.bmp: not converted: the file name is not valid UTF-8", 1},
+      {{"\xe9.jpg", "\xe9.bmp"}, "\\xe9.jpg: not converted: the file name is not valid UTF-8", 1},
       {{"-\n", "a.jpg", "b.bmp"}, "bmpsepia: unknown option '-\\n'", 2},  // and the usage line
   };
   for (const auto& c : cases) {
@@ -545,6 +632,46 @@ TEST(Tool, OutputsThatAreNotPlainFilesAreRefusedAtOnceWithTheReason) {
   EXPECT_FALSE(file_exists(dir.path("nowhere.bmp")));
   if (geteuid() == 0) {
     EXPECT_EQ(read_file(dir.path("mine.bmp")), (Bytes{'o', 'l', 'd'}));
+  }
+}
+
+// As root in a shared sticky folder: a path through a link that another user made there, and
+// a file that another user left there open to all, are refused with the reason; nothing is
+// made or replaced, here or where the link points.
+TEST(Tool, PathsPlantedInASharedFolderAreRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, and the user nobody to plant the paths";
+  const std::string opening = ": Error opening the output file. (";
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"in.jpg", "shared/link/pwn.bmp"},
+       "shared/link/pwn.bmp" + opening +
+           "a symbolic link that another user made in a shared folder)\n"},
+      {{"-o", "shared/link/new", "in.jpg"},
+       "bmpsepia: cannot create the folder shared/link/new: a symbolic link that another user made "
+       "in a shared folder\n"},
+      {{"in.jpg", "shared/theirs.bmp"},
+       "shared/theirs.bmp" + opening + "a file that another user owns in a shared folder)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.err);
+    TempDir dir;
+    copy_corpus(good_files[0], dir.path("in.jpg"));
+    make_dir(dir.path("mine"));
+    make_dir(dir.path("shared"));
+    ASSERT_EQ(chmod(dir.path("shared").c_str(), 01777), 0);
+    ASSERT_EQ(symlink("../mine", dir.path("shared/link").c_str()), 0);
+    write_file(dir.path("shared/theirs.bmp"), Bytes{'o', 'l', 'd'});
+    ASSERT_EQ(chmod(dir.path("shared/theirs.bmp").c_str(), 0666), 0);
+    for (const char* name : {"shared/link", "shared/theirs.bmp"}) {
+      ASSERT_EQ(lchown(dir.path(name).c_str(), 65534, 65534), 0);
+    }
+    const std::map<std::string, std::string> before = tree_of(dir.root());
+    const ProgramRun run = run_tool(c.args, in_folder(dir.root()));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(tree_of(dir.root()), before);  // nothing in mine/ either
   }
 }
 

@@ -124,8 +124,13 @@ const Thing things[] = {
     {"/shared/roots.bmp", 'f', 'r', 0666, "", true},
     {"/shared/planted.bmp", 'l', 'n', 0, "@/secret", true},
     {"/shared/callers.bmp", 'l', 'c', 0, "@/mine/own.bmp", true},
+    {"/shared/planted_dir", 'l', 'n', 0, "@/mine", true},
+    {"/shared/planted_file.bmp", 'f', 'n', 0666, "", true},
     {"/users_shared", 'd', 'u', 01777, "", true},
     {"/users_shared/owners.bmp", 'l', 'u', 0, "@/mine/own.bmp", true},
+    {"/users_shared/owners_file.bmp", 'f', 'u', 0666, "", true},
+    {"/group_shared", 'd', 'r', 01770, "", true},
+    {"/group_shared/planted_file.bmp", 'f', 'n', 0666, "", true},
 };
 
 // Builds the tree; false when the file system takes no default ACL.
@@ -202,6 +207,8 @@ const Row rows[] = {
     {"a link to a link to the caller's file", "/mine/link.bmp", "/mine/own.bmp", replaced, replaced,
      false, 0},
     {"a link to a folder", "/mine/to_dir.bmp", "", refused, refused, false, 0},
+    {"a link to a folder, on the path", "/mine/to_dir.bmp/new.bmp", "/mine/dir.bmp/new.bmp",
+     created, created, false, 0640},
     {"a link to a FIFO", "/mine/to_fifo.bmp", "", refused, refused, false, 0},
     {"a link to nothing", "/mine/dangling.bmp", "", refused, refused, false, 0},
     {"a link loop", "/mine/loop_a.bmp", "", refused, refused, false, 0},
@@ -211,6 +218,14 @@ const Row rows[] = {
      replaced, true, 0},
     {"the folder owner's link in the user's sticky folder", "/users_shared/owners.bmp",
      "/mine/own.bmp", replaced, replaced, true, 0},
+    {"nobody's link to a folder, on the path in root's sticky folder",
+     "/shared/planted_dir/new.bmp", "/mine/new.bmp", refused, created, true, 0640},
+    {"nobody's file open to all in root's sticky folder", "/shared/planted_file.bmp",
+     "/shared/planted_file.bmp", refused, replaced, true, 0},
+    {"nobody's file open to all in root's sticky group-writable folder",
+     "/group_shared/planted_file.bmp", "", refused, refused, true, 0},
+    {"the folder owner's file open to all in the user's sticky folder",
+     "/users_shared/owners_file.bmp", "/users_shared/owners_file.bmp", replaced, replaced, true, 0},
 };
 
 TEST(OutputSafety, WhatStandsAtThePathDecides) {
