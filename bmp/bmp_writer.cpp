@@ -101,3 +101,35 @@ BmpWriteResult write_bmp_stream(PlatformFile* stream, int32_t width, int32_t hei
   platform_release(batch);
   return written && platform_flush(stream) ? BmpWriteResult::written : BmpWriteResult::cannot_write;
 }
+
+int64_t bmp_row_bytes(int32_t width) { return int64_t{width} * 3 + row_padding(width); }
+
+BmpWriteResult begin_bmp_file(const char* path, int32_t width, int32_t height, BmpFile* file) {
+  *file = BmpFile{};
+  file->width = width;
+  file->height = height;
+  file->row_bytes = bmp_row_bytes(width);
+  if (!platform_begin_replace(path, &file->pending)) return BmpWriteResult::cannot_open;
+  uint8_t header[bmp_header_bytes];
+  build_bmp_header(width, height, header);
+  if (!platform_write_at(header, bmp_header_bytes, 0, file->pending.stream)) {
+    platform_abort_replace(&file->pending);
+    return BmpWriteResult::cannot_write;
+  }
+  return BmpWriteResult::written;
+}
+
+bool write_bmp_band(BmpFile* file, int32_t top_y, int32_t rows, const uint8_t* band) {
+  // The band's lowest row, top_y + rows - 1, is file row height - top_y - rows.
+  const int64_t first_file_row = int64_t{file->height} - top_y - rows;
+  return platform_write_at(band, static_cast<size_t>(file->row_bytes * rows),
+                           bmp_header_bytes + first_file_row * file->row_bytes,
+                           file->pending.stream);
+}
+
+BmpWriteResult finish_bmp_file(BmpFile* file) {
+  return platform_commit_replace(&file->pending) ? BmpWriteResult::written
+                                                 : BmpWriteResult::cannot_write;
+}
+
+void abandon_bmp_file(BmpFile* file) { platform_abort_replace(&file->pending); }

@@ -22,6 +22,27 @@ enum class BmpWriteResult : uint8_t { written, cannot_open, cannot_write };
 BmpWriteResult write_bmp_rows(const char* path, int32_t width, int32_t height, BmpRowSource source,
                               void* context);
 
+// A BMP file written a band of rows at a time, in any order, with positioned writes, and moved
+// into place only when complete, under the same rules as write_bmp_rows.
+struct BmpFile {
+  PendingFile pending;
+  int32_t width;
+  int32_t height;
+  int64_t row_bytes;  // padded to four bytes
+};
+
+// Pads a row of `width` pixels in a band with zeros up to its four-byte boundary.
+int64_t bmp_row_bytes(int32_t width);
+
+// Creates the file beside `path` and writes its header; cannot_open leaves nothing behind.
+BmpWriteResult begin_bmp_file(const char* path, int32_t width, int32_t height, BmpFile* file);
+// Writes picture rows `top_y` to `top_y + rows - 1` from `band`, which holds them as the file
+// does: the lowest row first, each bmp_row_bytes long and padded. False when the write failed.
+bool write_bmp_band(BmpFile* file, int32_t top_y, int32_t rows, const uint8_t* band);
+// Moves the complete file into place: written, or cannot_write with nothing left behind.
+BmpWriteResult finish_bmp_file(BmpFile* file);
+void abandon_bmp_file(BmpFile* file);
+
 // The same bytes onto an open stream (standard output), flushed but not closed. A stream has
 // nothing to replace: a write that fails part way leaves what went before where it went.
 BmpWriteResult write_bmp_stream(PlatformFile* stream, int32_t width, int32_t height,

@@ -4,12 +4,14 @@
 #include "entry/conversion.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "bmp/bmp_writer.h"
 #include "bmpsepia.h"
 #include "entry/fault_reasons.h"
 #include "entry/orientation.h"
+#include "entry/pipeline.h"
 #include "platform/platform.h"
 
 namespace {
@@ -98,6 +100,18 @@ ConversionOutcome refused(const ConversionOptions& options, Fault fault, int32_t
   return ended(options, fault_status(fault), fault, detail);
 }
 
+// BMPSEPIA_THREADS, read once for the process: 1 keeps every conversion on its calling thread,
+// N above 1 lets any picture take a second thread; unset (0), the library chooses.
+int32_t threads_from_environment() {
+  static const int32_t threads = [] {
+    const char* text = getenv("BMPSEPIA_THREADS");
+    if (text == nullptr) return 0;
+    const long value = strtol(text, nullptr, 10);
+    return value < 1 ? 0 : value > 64 ? 64 : static_cast<int32_t>(value);
+  }();
+  return threads;
+}
+
 }  // namespace
 
 int32_t conversion_result(const ConversionOutcome& outcome) {
@@ -132,13 +146,38 @@ ConversionOutcome convert_jpeg(const char* input_path, const char* output_path,
   }
   // Each call has a record of its own, so that calls from several threads do not meet.
   DecoderState* decoder = new_decoder();
-  const int32_t decoded = decoder == nullptr ? 1 : decode_jpeg(*decoder, input.bytes, input.size);
+  if (decoder == nullptr) {
+    platform_release(input.bytes);
+    return refused(options, Fault::out_of_memory);
+  }
+  // A file takes the rows as they are made; standard output, which cannot be taken back, only
+  // once the picture has decoded.
+  PipelineOutcome piped{false, BmpWriteResult::written};
+  if (options.to_standard_output) {
+    decode_jpeg(*decoder, input.bytes, input.size);
+  } else {
+    const int32_t threads = options.threads != 0 ? options.threads : threads_from_environment();
+    piped = decode_into_file(*decoder, input.bytes, input.size, output_path, options.auto_orient,
+                             threads);
+  }
   platform_release(input.bytes);
-  if (decoded != 0) {
-    const Fault fault = decoder == nullptr ? Fault::out_of_memory : decoder->fault;
-    const int32_t detail = decoder == nullptr ? 0 : decoder->fault_detail;
+  if (failed(*decoder)) {
+    const Fault fault = decoder->fault;
+    const int32_t detail = decoder->fault_detail;
     delete_decoder(decoder);
     return refused(options, fault, detail);
+  }
+  if (piped.used) {
+    const Picture picture = picture_of(*decoder);
+    delete_decoder(decoder);
+    if (piped.written == BmpWriteResult::cannot_open) {
+      return ended(options, ConversionStatus::output_unwritable);
+    }
+    if (piped.written == BmpWriteResult::cannot_write) {
+      return ended(options, ConversionStatus::write_failed);
+    }
+    return ConversionOutcome{
+        ConversionStatus::converted, Fault::none, 0, 1, picture.width, picture.height};
   }
   // The picture is rendered row by row straight into the file, never whole in memory, unless
   // a quarter turn reads it by columns.

@@ -11,6 +11,10 @@ struct ConversionOptions {
   bool to_standard_output = false;   // the output path is not used; written once decoded
   bool auto_orient = false;          // turn the picture as its EXIF orientation says
   bool print_message = true;         // print the failure's message, as BMPSepia does
+  // 0: the library's choice (BMPSEPIA_THREADS when set, else a second thread for a large
+  // picture while the process has a processor to spare); 1: the calling thread only; 2 or
+  // more: a second thread beside it for any picture.
+  int32_t threads = 0;
 };
 
 // How a conversion ended. Each failure comes from one side: the input (it cannot be read), the

@@ -117,6 +117,10 @@ struct DecoderState {
   int32_t components_coded;
   bool complete;       // every component decoded: the marker loop reads nothing more
   int32_t rows_ready;  // MCU rows whose samples (or coefficients) are final
+  // Told, on the decoding thread, each time more MCU rows are final: after each MCU row of a
+  // sequential picture's last scan, and all at once for a progressive picture at its end.
+  void (*rows_sink)(void* context, int32_t rows_ready);
+  void* rows_context;
   // Segments before the first scan that say how to read the picture, and what they said.
   bool jfif_seen;
   bool adobe_seen;
@@ -128,6 +132,13 @@ struct DecoderState {
 };
 
 inline bool failed(const DecoderState& d) { return d.fault != Fault::none; }
+
+// MCU rows [0, rows) are final; the sink hears of it.
+inline void publish_rows(DecoderState& d, int32_t rows) {
+  if (rows <= d.rows_ready) return;
+  d.rows_ready = rows;
+  if (d.rows_sink != nullptr) d.rows_sink(d.rows_context, rows);
+}
 
 // The one line to break on. The first fault is kept.
 inline void fail(DecoderState& d, Fault fault, int32_t detail = 0) {

@@ -8,15 +8,17 @@
 #include "jpeg/bit_reader.h"
 #include "jpeg/decoder.h"
 
-// A code and its extra bits that together take at most this many bits are found, value and
-// all, in a small table that stays in the first-level cache; anything longer goes through the
-// full 16-bit table. Both give the same symbol, value and bit count for the same bits.
+// A code of at most this many bits is found in a small table, indexed by the next bits, that
+// stays in the first-level cache: with its value when its extra bits fit in those bits too,
+// else with its length and symbol. Only longer codes go through the full 16-bit table. Every
+// way gives the same symbol, value and bit count for the same bits.
 constexpr int32_t fast_bits = 10;
 
 struct FastEntry {
-  uint8_t bits;  // code and extra bits together; 0: look in the full table
+  uint8_t bits;         // code and extra bits together, when both fit; else 0
+  uint8_t code_length;  // when the code fits; else 0: look in the full table
   uint8_t symbol;
-  int16_t value;
+  int16_t value;  // when `bits`
 };
 
 // EXTEND: s extra bits v that start with 0 stand for v - 2^s + 1, without a branch on the
@@ -30,11 +32,13 @@ inline void build_fast_table(const HuffmanEntry* full, FastEntry* fast) {
   for (int32_t i = 0; i < (1 << fast_bits); ++i) {
     const HuffmanEntry e = full[i << (16 - fast_bits)];
     const int32_t s = e.symbol & 0x0F;
-    fast[i] = FastEntry{0, 0, 0};
-    if (e.code_length == 0 || e.code_length + s > fast_bits) continue;
+    fast[i] = FastEntry{0, 0, 0, 0};
+    if (e.code_length == 0 || e.code_length > fast_bits) continue;
+    fast[i] = FastEntry{0, e.code_length, e.symbol, 0};
+    if (e.code_length + s > fast_bits) continue;
     const int32_t extra = (i >> (fast_bits - e.code_length - s)) & ((1 << s) - 1);
-    fast[i] = FastEntry{static_cast<uint8_t>(e.code_length + s), e.symbol,
-                        static_cast<int16_t>(s == 0 ? 0 : extend(extra, s))};
+    fast[i].bits = static_cast<uint8_t>(e.code_length + s);
+    fast[i].value = static_cast<int16_t>(s == 0 ? 0 : extend(extra, s));
   }
 }
 
@@ -43,6 +47,16 @@ struct HuffmanValue {
   uint8_t symbol;
   bool found;  // false: no code begins with these bits; nothing was consumed
 };
+
+// The extra bits of a code just read, as a signed value.
+inline HuffmanValue extra_bits(BitReader& r, uint8_t symbol) {
+  const int32_t s = symbol & 0x0F;
+  if (s == 0) return HuffmanValue{0, symbol, true};
+  need_bits(r, s);
+  const auto v = static_cast<int32_t>(peek_bits(r, s));
+  consume_bits(r, s);
+  return HuffmanValue{extend(v, s), symbol, true};
+}
 
 // Decodes one code and its extra bits into a signed value. The 16 bits a code may need are
 // asked for first, then the extra bits, as a byte-at-a-time reader would.
@@ -53,18 +67,17 @@ inline HuffmanValue decode_huffman(BitReader& r, const FastEntry* fast, const Hu
     consume_bits(r, quick.bits);
     return HuffmanValue{quick.value, quick.symbol, true};
   }
+  if (quick.code_length != 0) {
+    consume_bits(r, quick.code_length);
+    return extra_bits(r, quick.symbol);
+  }
   const HuffmanEntry entry = full[peek_bits(r, 16)];
   if (entry.code_length == 0) {
     reader_fail(r, Fault::bad_code);
     return HuffmanValue{0, 0, false};
   }
   consume_bits(r, entry.code_length);
-  const int32_t s = entry.symbol & 0x0F;
-  if (s == 0) return HuffmanValue{0, entry.symbol, true};
-  need_bits(r, s);
-  const auto v = static_cast<int32_t>(peek_bits(r, s));
-  consume_bits(r, s);
-  return HuffmanValue{extend(v, s), entry.symbol, true};
+  return extra_bits(r, entry.symbol);
 }
 
 // The short-code tables of a scan's Huffman tables: [0 DC, 1 AC][slot].

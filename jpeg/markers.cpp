@@ -138,8 +138,8 @@ int32_t decode_jpeg(DecoderState& d, const uint8_t* data, int32_t size) {
     } else if (code == marker::eoi) {
       // A progressive frame is complete at its end; coefficients no scan coded are zero.
       if (d.progressive && d.scan_count > 0) {
-        d.rows_ready = d.mcus_down;
         d.complete = true;
+        publish_rows(d, d.mcus_down);
       } else {
         fail(d, Fault::early_end_of_image);
       }

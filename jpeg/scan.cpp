@@ -55,7 +55,7 @@ void decode_scan(DecoderState& d) {
   for (int32_t i = 0; i < scan.count; ++i) scan.components[i]->coded = true;
   d.components_coded += scan.count;
   if (final) {
-    d.rows_ready = d.mcus_down;
+    publish_rows(d, d.mcus_down);
     d.complete = true;
     return;
   }

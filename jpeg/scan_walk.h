@@ -34,8 +34,8 @@ struct RestartCounter {
 // Walks the scan's blocks in their coded order: one component alone is one block per MCU,
 // row by row over its own area; several are whole MCUs across the frame, each with every block
 // of every scan component in the scan header's order.
-// When `final` (the scan completes a sequential picture), d.rows_ready follows the MCU rows
-// whose every block is decoded.
+// When `final` (the scan completes a sequential picture), the MCU rows whose every block is
+// decoded are published as they are done.
 template <class Coding>
 void walk_scan(DecoderState& d, const ScanHeader& scan, Coding& coding, bool final = false) {
   RestartCounter<Coding> restart{d.restart_interval, d.restart_interval, 0};
@@ -50,7 +50,7 @@ void walk_scan(DecoderState& d, const ScanHeader& scan, Coding& coding, bool fin
       }
       // The plane's block rows past its visible area are never coded.
       if (final && !coding.failed()) {
-        d.rows_ready = by + 1 == down ? d.mcus_down : (by + 1) / c.v_samp;
+        publish_rows(d, by + 1 == down ? d.mcus_down : (by + 1) / c.v_samp);
       }
     }
     return;
@@ -77,7 +77,7 @@ void walk_scan(DecoderState& d, const ScanHeader& scan, Coding& coding, bool fin
       }
       if (my != d.mcus_down - 1 || mx != d.mcus_across - 1) restart.after_mcu(d, scan, coding);
     }
-    if (final && !coding.failed()) d.rows_ready = my + 1;
+    if (final && !coding.failed()) publish_rows(d, my + 1);
   }
 }
 

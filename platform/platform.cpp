@@ -4,6 +4,8 @@
 
 #include "platform/platform.h"
 
+#include "platform/test_hooks.h"
+
 #if !defined(_WIN32)
 #include <sys/mman.h>
 #endif
@@ -20,6 +22,8 @@ namespace {
 std::atomic<int32_t> allocations_until_failure{0};
 std::atomic<int64_t> write_budget_bytes{-1};
 std::atomic<int32_t> live_allocations{0};
+
+std::atomic<bool> threads_fail{false};
 
 // Whether the test asked for this allocation to fail.
 bool allocation_fails() {
@@ -54,6 +58,11 @@ bool platform_write(const void* source, size_t bytes, PlatformFile* file) {
 #endif
   return fwrite(source, 1, bytes, stream_of(file)) == bytes;
 }
+
+#if defined(BMPSEPIA_TEST_HOOKS)
+bool platform_write_fails(size_t bytes) { return write_fails(bytes); }
+bool platform_threads_fail() { return threads_fail; }
+#endif
 
 bool platform_close(PlatformFile* file) { return fclose(stream_of(file)) == 0; }
 
@@ -146,6 +155,7 @@ void platform_console_print(const char* message) { fprintf(stderr, "%s\n", messa
 void platform_console_follow_up() { fflush(stderr); }
 
 #if defined(BMPSEPIA_TEST_HOOKS)
+void platform_fail_threads(bool on) { threads_fail = on; }
 void platform_fail_allocation(int32_t nth) { allocations_until_failure = nth; }
 void platform_fail_writes_after(int64_t bytes) { write_budget_bytes = bytes; }
 int32_t platform_live_allocations() { return live_allocations; }

@@ -36,6 +36,28 @@ size_t platform_narrow_capacity(int32_t length);
 // surrogate becomes U+FFFD. Stops early rather than overrun the capacity.
 void platform_wide_to_narrow(const char16_t* wide, char* narrow, size_t capacity);
 
+// Writes `bytes` at `offset` of a file opened for writing, wherever earlier writes went.
+bool platform_write_at(const void* source, size_t bytes, int64_t offset, PlatformFile* file);
+
+// A second thread for one large picture. platform_start_thread runs `run(context)` on a new
+// thread, or gives null when none can be started (the caller then does the work itself);
+// platform_join_thread waits for it to end and frees it.
+struct PlatformThread;
+PlatformThread* platform_start_thread(void (*run)(void* context), void* context);
+void platform_join_thread(PlatformThread* thread);
+int32_t platform_cpu_count();  // the processors this process may run on, at least 1
+
+// A count that one thread raises and another waits on, until it is ended: how rows are handed
+// from the thread that decodes them to the one that writes them.
+struct PlatformSignal;
+PlatformSignal* platform_new_signal();  // null when there is no memory
+void platform_delete_signal(PlatformSignal* signal);
+void platform_raise_signal(PlatformSignal* signal, int32_t count);  // the count only grows
+void platform_end_signal(PlatformSignal* signal);                   // waiters return at once
+// Waits until the count passes `seen` or the signal is ended; gives the count, and whether
+// it has ended.
+int32_t platform_wait_signal(PlatformSignal* signal, int32_t seen, bool* ended);
+
 void platform_console_print(const char* message);
 void platform_console_follow_up();
 
@@ -73,9 +95,10 @@ void platform_sync_outputs(bool on);
 #if defined(BMPSEPIA_TEST_HOOKS)
 // Built into the tests' copy of the library alone: write outputs through a named temporary file
 // even where an unnamed one is possible; fail the nth allocation from now (1 is the next; 0
-// never); fail every write once `bytes` more bytes have been written (-1 never); and count
-// blocks not yet released.
+// never); fail every write once `bytes` more bytes have been written (-1 never); refuse to
+// start threads; and count blocks not yet released.
 void platform_name_temporaries(bool on);
+void platform_fail_threads(bool on);  // every platform_start_thread gives null
 void platform_fail_allocation(int32_t nth);
 void platform_fail_writes_after(int64_t bytes);
 int32_t platform_live_allocations();

@@ -9,6 +9,8 @@
 // cannot, under a random name only this call removes.
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +21,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/test_hooks.h"
 
 namespace {
 
@@ -393,3 +396,114 @@ void platform_sync_outputs(bool on) { sync_outputs.store(on, std::memory_order_r
 #if defined(BMPSEPIA_TEST_HOOKS)
 void platform_name_temporaries(bool on) { named_temporaries.store(on, std::memory_order_relaxed); }
 #endif
+
+bool platform_write_at(const void* source, size_t bytes, int64_t offset, PlatformFile* file) {
+#if defined(BMPSEPIA_TEST_HOOKS)
+  if (platform_write_fails(bytes)) return false;
+#endif
+  const int fd = fileno(stream_of(file));
+  const auto* at = static_cast<const uint8_t*>(source);
+  while (bytes > 0) {
+    const ssize_t n = pwrite(fd, at, bytes, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    at += n;
+    bytes -= static_cast<size_t>(n);
+    offset += n;
+  }
+  return true;
+}
+
+struct PlatformThread {
+  pthread_t thread;
+  void (*run)(void* context);
+  void* context;
+};
+
+namespace {
+
+void* run_thread(void* record) {
+  auto* thread = static_cast<PlatformThread*>(record);
+  thread->run(thread->context);
+  return nullptr;
+}
+
+}  // namespace
+
+PlatformThread* platform_start_thread(void (*run)(void* context), void* context) {
+#if defined(BMPSEPIA_TEST_HOOKS)
+  if (platform_threads_fail()) return nullptr;
+#endif
+  auto* thread = static_cast<PlatformThread*>(platform_allocate(sizeof(PlatformThread)));
+  if (thread == nullptr) return nullptr;
+  thread->run = run;
+  thread->context = context;
+  if (pthread_create(&thread->thread, nullptr, run_thread, thread) != 0) {
+    platform_release(thread);
+    return nullptr;
+  }
+  return thread;
+}
+
+void platform_join_thread(PlatformThread* thread) {
+  pthread_join(thread->thread, nullptr);
+  platform_release(thread);
+}
+
+int32_t platform_cpu_count() {
+#if defined(__linux__)
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+#endif
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<int32_t>(online) : 1;
+}
+
+struct PlatformSignal {
+  pthread_mutex_t mutex;
+  pthread_cond_t changed;
+  int32_t count;
+  bool ended;
+};
+
+PlatformSignal* platform_new_signal() {
+  auto* signal = static_cast<PlatformSignal*>(platform_allocate(sizeof(PlatformSignal)));
+  if (signal == nullptr) return nullptr;
+  pthread_mutex_init(&signal->mutex, nullptr);
+  pthread_cond_init(&signal->changed, nullptr);
+  signal->count = 0;
+  signal->ended = false;
+  return signal;
+}
+
+void platform_delete_signal(PlatformSignal* signal) {
+  if (signal == nullptr) return;
+  pthread_cond_destroy(&signal->changed);
+  pthread_mutex_destroy(&signal->mutex);
+  platform_release(signal);
+}
+
+void platform_raise_signal(PlatformSignal* signal, int32_t count) {
+  pthread_mutex_lock(&signal->mutex);
+  if (count > signal->count) signal->count = count;
+  pthread_cond_broadcast(&signal->changed);
+  pthread_mutex_unlock(&signal->mutex);
+}
+
+void platform_end_signal(PlatformSignal* signal) {
+  pthread_mutex_lock(&signal->mutex);
+  signal->ended = true;
+  pthread_cond_broadcast(&signal->changed);
+  pthread_mutex_unlock(&signal->mutex);
+}
+
+int32_t platform_wait_signal(PlatformSignal* signal, int32_t seen, bool* ended) {
+  pthread_mutex_lock(&signal->mutex);
+  while (signal->count <= seen && !signal->ended) {
+    pthread_cond_wait(&signal->changed, &signal->mutex);
+  }
+  const int32_t count = signal->count;
+  *ended = signal->ended;
+  pthread_mutex_unlock(&signal->mutex);
+  return count;
+}

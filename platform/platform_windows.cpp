@@ -21,6 +21,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/test_hooks.h"
 
 namespace {
 
@@ -302,3 +303,99 @@ void platform_sync_outputs(bool on) { sync_outputs.store(on, std::memory_order_r
 #if defined(BMPSEPIA_TEST_HOOKS)
 void platform_name_temporaries(bool) {}
 #endif
+
+bool platform_write_at(const void* source, size_t bytes, int64_t offset, PlatformFile* file) {
+#if defined(BMPSEPIA_TEST_HOOKS)
+  if (platform_write_fails(bytes)) return false;
+#endif
+  FILE* stream = stream_of(file);
+  return _fseeki64(stream, offset, SEEK_SET) == 0 && fwrite(source, 1, bytes, stream) == bytes;
+}
+
+struct PlatformThread {
+  HANDLE handle;
+  void (*run)(void* context);
+  void* context;
+};
+
+namespace {
+
+DWORD WINAPI run_thread(void* record) {
+  auto* thread = static_cast<PlatformThread*>(record);
+  thread->run(thread->context);
+  return 0;
+}
+
+}  // namespace
+
+PlatformThread* platform_start_thread(void (*run)(void* context), void* context) {
+#if defined(BMPSEPIA_TEST_HOOKS)
+  if (platform_threads_fail()) return nullptr;
+#endif
+  auto* thread = static_cast<PlatformThread*>(platform_allocate(sizeof(PlatformThread)));
+  if (thread == nullptr) return nullptr;
+  thread->run = run;
+  thread->context = context;
+  thread->handle = CreateThread(nullptr, 0, run_thread, thread, 0, nullptr);
+  if (thread->handle == nullptr) {
+    platform_release(thread);
+    return nullptr;
+  }
+  return thread;
+}
+
+void platform_join_thread(PlatformThread* thread) {
+  WaitForSingleObject(thread->handle, INFINITE);
+  CloseHandle(thread->handle);
+  platform_release(thread);
+}
+
+int32_t platform_cpu_count() {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return info.dwNumberOfProcessors > 0 ? static_cast<int32_t>(info.dwNumberOfProcessors) : 1;
+}
+
+struct PlatformSignal {
+  SRWLOCK lock;
+  CONDITION_VARIABLE changed;
+  int32_t count;
+  bool ended;
+};
+
+PlatformSignal* platform_new_signal() {
+  auto* signal = static_cast<PlatformSignal*>(platform_allocate(sizeof(PlatformSignal)));
+  if (signal == nullptr) return nullptr;
+  InitializeSRWLock(&signal->lock);
+  InitializeConditionVariable(&signal->changed);
+  signal->count = 0;
+  signal->ended = false;
+  return signal;
+}
+
+void platform_delete_signal(PlatformSignal* signal) { platform_release(signal); }
+
+void platform_raise_signal(PlatformSignal* signal, int32_t count) {
+  AcquireSRWLockExclusive(&signal->lock);
+  if (count > signal->count) signal->count = count;
+  ReleaseSRWLockExclusive(&signal->lock);
+  WakeAllConditionVariable(&signal->changed);
+}
+
+void platform_end_signal(PlatformSignal* signal) {
+  AcquireSRWLockExclusive(&signal->lock);
+  signal->ended = true;
+  ReleaseSRWLockExclusive(&signal->lock);
+  WakeAllConditionVariable(&signal->changed);
+}
+
+int32_t platform_wait_signal(PlatformSignal* signal, int32_t seen, bool* ended) {
+  AcquireSRWLockExclusive(&signal->lock);
+  while (signal->count <= seen && !signal->ended) {
+    SleepConditionVariableSRW(&signal->changed, &signal->lock, INFINITE, 0);
+  }
+  const int32_t count = signal->count;
+  *ended = signal->ended;
+  ReleaseSRWLockExclusive(&signal->lock);
+  return count;
+}
