@@ -44,6 +44,8 @@ test-tsan: deps
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBMPSEPIA_WERROR=ON -DBMPSEPIA_TSAN=ON >/dev/null
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target bmpsepia_thread_tests
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 $(TSAN_BUILD)/tests/bmpsepia_thread_tests
+	BMPSEPIA_THREADS=2 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  $(TSAN_BUILD)/tests/bmpsepia_thread_tests
 
 test: test-plain test-asan test-tsan
 

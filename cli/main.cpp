@@ -140,6 +140,8 @@ int run(const std::vector<std::string>& args) {
   ConversionOptions conversion;
   conversion.auto_orient = options.auto_orient;
   const int32_t workers = options.jobs > 0 ? options.jobs : default_worker_count();
+  // Workers side by side keep the processors busy: each takes one thread.
+  if (workers > 1 && todo.size() > 1) conversion.threads = 1;
   const int stopped_by = run_workers(plan.jobs, todo, workers, conversion, events);
   reporter.finish(stopped_by != 0);
   if (stopped_by != 0) return 128 + stopped_by;

@@ -35,15 +35,18 @@ struct Pipeline {
   uint8_t* band = nullptr;   // the picture rows of one MCU row, as the file holds them
   int32_t rows_written = 0;  // MCU rows
   PlatformThread* helper = nullptr;
-  PlatformSignal* signal = nullptr;
+  PlatformSignal* signal = nullptr;  // MCU rows the decoder has made final
+  PlatformSignal* done = nullptr;    // MCU rows the helper has written (or passed over)
 };
 
-// Renders and writes MCU rows up to `ready`, unless writing has failed already.
+// Renders and writes MCU rows up to `ready`; once writing has failed, passes over them.
 void write_rows(Pipeline& p, int32_t ready) {
   const int32_t height = p.rows.height;
   const int64_t row_bytes = p.file.row_bytes;
   const int32_t pad = static_cast<int32_t>(row_bytes - int64_t{p.rows.width} * 3);
-  for (; p.rows_written < ready && p.written == BmpWriteResult::written; ++p.rows_written) {
+  for (; p.rows_written < ready; ++p.rows_written) {
+    if (p.done != nullptr) platform_raise_signal(p.done, p.rows_written);
+    if (p.written != BmpWriteResult::written) continue;
     const int32_t top = p.rows_written * p.rows.mcu_height;
     const int32_t count = top + p.rows.mcu_height <= height ? p.rows.mcu_height : height - top;
     // The band holds its lowest row first, as the file does. Rows are made in that order too:
@@ -55,6 +58,7 @@ void write_rows(Pipeline& p, int32_t ready) {
     }
     if (!write_bmp_band(&p.file, top, count, p.band)) p.written = BmpWriteResult::cannot_write;
   }
+  if (p.done != nullptr) platform_raise_signal(p.done, p.rows_written);
 }
 
 void run_helper(void* context) {
@@ -66,6 +70,7 @@ void run_helper(void* context) {
     write_rows(p, seen);
     if (ended) break;
   }
+  platform_end_signal(p.done);  // the decoder waits on it no more
 }
 
 // At the first rows: whether to write them as they come, and with what.
@@ -98,19 +103,36 @@ void start(Pipeline& p) {
        conversions_under_way.load(std::memory_order_relaxed) < platform_cpu_count());
   if (!helper) return;
   p.signal = platform_new_signal();
-  if (p.signal != nullptr) p.helper = platform_start_thread(run_helper, &p);
-  // Without a second thread the rows are written here, between the decoder's.
+  p.done = platform_new_signal();
+  if (p.signal != nullptr && p.done != nullptr) p.helper = platform_start_thread(run_helper, &p);
+  if (p.helper == nullptr) {
+    // Without a second thread the rows are written here, between the decoder's.
+    platform_delete_signal(p.signal);
+    platform_delete_signal(p.done);
+    p.signal = p.done = nullptr;
+  }
 }
 
-void on_rows(void* context, int32_t ready) {
+bool on_rows(void* context, int32_t ready) {
   Pipeline& p = *static_cast<Pipeline*>(context);
   if (!p.started) start(p);
-  if (p.declined || failed(*p.decoder) || p.band == nullptr) return;
-  if (p.helper != nullptr) {
-    platform_raise_signal(p.signal, ready);
-  } else {
+  if (ready == 0) return !p.declined;  // the rows come as they are made, or the planes hold all
+  if (p.declined || failed(*p.decoder) || p.band == nullptr) return false;
+  if (p.helper == nullptr) {
     write_rows(p, ready);
+    return true;
   }
+  platform_raise_signal(p.signal, ready);
+  // Where the planes keep only the last few MCU rows, the next one may go only where the
+  // helper has finished with the row it held.
+  const int32_t ring = p.decoder->ring_rows;
+  bool ended = false;
+  if (ring != 0) {
+    for (int32_t done = 0; done <= ready - ring && !ended;) {
+      done = platform_wait_signal(p.done, ready - ring, &ended);
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -133,6 +155,7 @@ PipelineOutcome decode_into_file(DecoderState& d, const uint8_t* data, int32_t s
   }
   conversions_under_way.fetch_sub(1, std::memory_order_relaxed);
   platform_delete_signal(p.signal);
+  platform_delete_signal(p.done);
   platform_release(p.band);
   if (p.rendering) end_rows(&p.rows);
   // A fault of the decode wins over whatever the writing met, and leaves nothing behind.

@@ -294,10 +294,10 @@ uint32_t arithmetic_ac_sequential(ArithmeticReader& r, uint8_t* ac_bins, int32_t
                                   const uint16_t* quant, int32_t* coefficients) {
   uint32_t rows_used = 0;
   decode_ac_first(r, ac_bins, kx, 1, 63, [&](int32_t k, int32_t value) {
-    const int32_t natural = zigzag_order[k];
+    const int32_t at = zigzag_by_columns[k];
     // |value| < 2^15 and 16-bit quantisers: the product stays within 32 bits.
-    coefficients[natural] = value * quant[k];
-    rows_used |= 1u << (natural >> 3);
+    coefficients[at] = value * quant[k];
+    rows_used |= 1u << (at & 7);
   });
   return rows_used;
 }

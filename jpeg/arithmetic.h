@@ -58,8 +58,9 @@ void arithmetic_ac_first(ArithmeticReader& r, uint8_t* ac_bins, int32_t kx, int3
                          int32_t al, int16_t* block);
 
 // T.81 F.2.4.2: a sequential block's AC coefficients (zig-zag positions 1..63), each multiplied
-// by its quantiser (`quant` in zig-zag order) into `coefficients` (natural order, zero where no
-// value comes). Returns the rows that got a value (bit r for row r).
+// by its quantiser (`quant` in zig-zag order) into `coefficients` (column by column, as the
+// inverse DCT takes them; zero where no value comes). Returns the rows that got a value (bit v
+// for row v).
 uint32_t arithmetic_ac_sequential(ArithmeticReader& r, uint8_t* ac_bins, int32_t kx,
                                   const uint16_t* quant, int32_t* coefficients);
 

@@ -64,6 +64,9 @@ struct ComponentPlane {
   int32_t dc_table;     // 0..3
   int32_t dc_predictor;
   uint8_t* samples;  // owned
+  // Block row `by` of the plane is row `by & ring_mask` of `samples`: all ones where the plane
+  // is held whole, one less than the block rows held where it keeps only the last MCU rows.
+  int32_t ring_mask;
   // The blocks of the area that whole MCUs cover: h_samp x mcus_across by v_samp x mcus_down.
   int32_t blocks_across;
   int32_t blocks_down;
@@ -117,10 +120,14 @@ struct DecoderState {
   int32_t components_coded;
   bool complete;       // every component decoded: the marker loop reads nothing more
   int32_t rows_ready;  // MCU rows whose samples (or coefficients) are final
-  // Told, on the decoding thread, each time more MCU rows are final: after each MCU row of a
-  // sequential picture's last scan, and all at once for a progressive picture at its end.
-  void (*rows_sink)(void* context, int32_t rows_ready);
+  // The taker of the rows, told on the decoding thread: with rows_ready 0 as a sequential
+  // picture's first scan begins, when it answers whether it takes each MCU row as it comes (the
+  // planes then hold only the last few, when one scan codes every component); then each time
+  // more MCU rows are final, after each MCU row of the last scan, or all at once for a
+  // progressive picture at its end (those answers are not read).
+  bool (*rows_sink)(void* context, int32_t rows_ready);
   void* rows_context;
+  int32_t ring_rows;  // MCU rows the planes hold when they keep only the last few, else 0
   // Segments before the first scan that say how to read the picture, and what they said.
   bool jfif_seen;
   bool adobe_seen;
@@ -139,6 +146,10 @@ inline void publish_rows(DecoderState& d, int32_t rows) {
   d.rows_ready = rows;
   if (d.rows_sink != nullptr) d.rows_sink(d.rows_context, rows);
 }
+
+// MCU rows a sequential picture's planes keep when its rows are taken as they come: a power of
+// two, so that a block row's place is a mask away, and room for a second thread to lag.
+constexpr int32_t ring_mcu_rows = 4;
 
 // The one line to break on. The first fault is kept.
 inline void fail(DecoderState& d, Fault fault, int32_t detail = 0) {

@@ -15,10 +15,9 @@
 constexpr int32_t fast_bits = 10;
 
 struct FastEntry {
-  uint8_t bits;         // code and extra bits together, when both fit; else 0
-  uint8_t code_length;  // when the code fits; else 0: look in the full table
+  int16_t value;  // the code's value when `bits`; else the code's length when it fits, or 0
+  uint8_t bits;   // code and extra bits together, when both fit; else 0
   uint8_t symbol;
-  int16_t value;  // when `bits`
 };
 
 // EXTEND: s extra bits v that start with 0 stand for v - 2^s + 1, without a branch on the
@@ -32,9 +31,9 @@ inline void build_fast_table(const HuffmanEntry* full, FastEntry* fast) {
   for (int32_t i = 0; i < (1 << fast_bits); ++i) {
     const HuffmanEntry e = full[i << (16 - fast_bits)];
     const int32_t s = e.symbol & 0x0F;
-    fast[i] = FastEntry{0, 0, 0, 0};
+    fast[i] = FastEntry{0, 0, 0};
     if (e.code_length == 0 || e.code_length > fast_bits) continue;
-    fast[i] = FastEntry{0, e.code_length, e.symbol, 0};
+    fast[i] = FastEntry{e.code_length, 0, e.symbol};
     if (e.code_length + s > fast_bits) continue;
     const int32_t extra = (i >> (fast_bits - e.code_length - s)) & ((1 << s) - 1);
     fast[i].bits = static_cast<uint8_t>(e.code_length + s);
@@ -67,8 +66,8 @@ inline HuffmanValue decode_huffman(BitReader& r, const FastEntry* fast, const Hu
     consume_bits(r, quick.bits);
     return HuffmanValue{quick.value, quick.symbol, true};
   }
-  if (quick.code_length != 0) {
-    consume_bits(r, quick.code_length);
+  if (quick.value != 0) {  // the code alone fits
+    consume_bits(r, quick.value);
     return extra_bits(r, quick.symbol);
   }
   const HuffmanEntry entry = full[peek_bits(r, 16)];

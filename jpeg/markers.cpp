@@ -260,15 +260,16 @@ void parse_frame_header(DecoderState& d) {
     fail(d, Fault::too_little_data);
     return;
   }
-  for (int32_t i = 0; i < count; ++i) {
+  // A sequential frame's planes wait for its first scan, which tells whether they must hold the
+  // whole picture; a progressive one renders from planes of one MCU row.
+  for (int32_t i = 0; d.progressive && i < count; ++i) {
     ComponentPlane& c = d.components[i];
-    const int64_t rows = d.progressive ? 8 * c.v_samp : 8 * int64_t{c.blocks_down};
-    c.samples = static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(c.stride * rows)));
+    c.samples =
+        static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(c.stride * 8 * c.v_samp)));
     if (c.samples == nullptr) {
       fail(d, Fault::out_of_memory);
       return;
     }
-    if (!d.progressive) continue;
     const auto store_bytes = static_cast<size_t>(int64_t{c.blocks_across} * c.blocks_down * 128);
     c.coefficients = static_cast<int16_t*>(platform_allocate(store_bytes));
     if (c.coefficients == nullptr) {

@@ -29,13 +29,17 @@ int32_t mcu_rows_ready(const DecoderState& d) { return d.rows_ready; }
 Strip load_strip(DecoderState& d, int32_t row) {
   Strip strip{};
   strip.mcu_row = row;
-  // A sequential frame's planes hold every row; a progressive one's the MCU row they were last
-  // filled with.
+  // A sequential frame's planes hold every row, or the last few MCU rows in turn; a progressive
+  // one's the MCU row they were last filled with.
   if (d.progressive && row != d.strip_row) fill_progressive_strip(d, row);
   for (int32_t i = 0; i < d.component_count; ++i) {
     const ComponentPlane& c = d.components[i];
-    strip.first_row[i] = d.progressive ? row * 8 * c.v_samp : 0;
-    strip.rows[i] = c.samples;
+    const int32_t first_block_row = row * c.v_samp;
+    const bool whole = !d.progressive && d.ring_rows == 0;
+    strip.first_row[i] = whole ? 0 : 8 * first_block_row;
+    strip.rows[i] =
+        c.samples +
+        (whole || d.progressive ? 0 : 8 * int64_t{first_block_row & c.ring_mask} * c.stride);
   }
   return strip;
 }

@@ -7,6 +7,7 @@
 #include "jpeg/progressive.h"
 #include "jpeg/scan_header.h"
 #include "jpeg/sequential.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -22,6 +23,27 @@ ColourModel colour_model(const DecoderState& d) {
   if (d.adobe_seen) return d.adobe_transform == 0 ? ColourModel::rgb : ColourModel::ycbcr;
   const ComponentPlane* c = d.components;
   return c[0].id == 'R' && c[1].id == 'G' && c[2].id == 'B' ? ColourModel::rgb : ColourModel::ycbcr;
+}
+
+// A sequential frame's planes, made as its first scan begins: the whole picture, or only the
+// last few MCU rows when one scan codes every component and the rows' taker takes each as it
+// comes.
+bool allocate_planes(DecoderState& d, const ScanHeader& scan) {
+  const bool streamed =
+      scan.count == d.component_count && d.rows_sink != nullptr && d.rows_sink(d.rows_context, 0);
+  d.ring_rows = streamed && d.mcus_down > ring_mcu_rows ? ring_mcu_rows : 0;
+  for (int32_t i = 0; i < d.component_count; ++i) {
+    ComponentPlane& c = d.components[i];
+    const int32_t block_rows = d.ring_rows != 0 ? d.ring_rows * c.v_samp : c.blocks_down;
+    c.ring_mask = d.ring_rows != 0 ? block_rows - 1 : -1;
+    c.samples = static_cast<uint8_t*>(
+        platform_allocate(static_cast<size_t>(int64_t{c.stride} * 8 * block_rows)));
+    if (c.samples == nullptr) {
+      fail(d, Fault::out_of_memory);
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -49,6 +71,7 @@ void decode_scan(DecoderState& d) {
     return;
   }
   if (!check_sequential_scan(d, scan)) return;
+  if (d.components_coded == 0 && !allocate_planes(d, scan)) return;
   const bool final = d.components_coded + scan.count == d.component_count;
   decode_sequential_scan(d, scan, final);
   if (failed(d)) return;

@@ -22,7 +22,7 @@ BlockTables block_tables(const DecoderState& d, const ScanTables& tables, const 
 }
 
 uint8_t* block_samples(const ComponentPlane& c, int32_t bx, int32_t by) {
-  return c.samples + 8 * (by * c.stride + bx);
+  return c.samples + 8 * ((by & c.ring_mask) * c.stride + bx);
 }
 
 // A sequential scan of Huffman codes, each block decoded into its plane.

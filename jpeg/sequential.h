@@ -22,8 +22,9 @@ struct BlockTables {
   const uint16_t* quant;  // zig-zag order
 };
 
-// Reads one block's codes into `coefficients` (all zero on entry), dequantised, in natural
-// order. Returns the rows that may hold a non-zero coefficient (bit r for row r).
+// Reads one block's codes into `coefficients` (all zero on entry), dequantised, column by
+// column as the inverse DCT takes them. Returns the rows that may hold a non-zero coefficient
+// (bit v for row v).
 inline uint32_t read_coefficients(int32_t* coefficients, BitReader& r, const BlockTables& t,
                                   int32_t& dc_predictor) {
   const uint16_t* quant = t.quant;
@@ -49,10 +50,10 @@ inline uint32_t read_coefficients(int32_t* coefficients, BitReader& r, const Blo
       reader_fail(r, Fault::bad_coefficients);
       break;
     }
-    const int32_t natural = zigzag_order[k];
+    const int32_t at = zigzag_by_columns[k];
     // At most 15 extra bits and 16-bit quantisers: the product stays below 2^31.
-    coefficients[natural] = ac.value * quant[k];
-    rows_used |= 1u << (natural >> 3);
+    coefficients[at] = ac.value * quant[k];
+    rows_used |= 1u << (at & 7);
   }
   return rows_used;
 }

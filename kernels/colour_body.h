@@ -60,6 +60,32 @@ KERNEL_INLINE Int16x16 chroma(const uint8_t* row, int32_t x) {
   return widen(v) - 128;
 }
 
+// Sixteen sepia pixels from their channel sums (0..765): grey = sum / 3, which is exactly
+// (sum x 21846) >> 16 for such sums, then blue, green, red = grey - 46, grey, grey + 46 held to
+// 0..255, interleaved into 48 bytes by byte shuffles.
+KERNEL_INLINE void store_toned(Int16x16 sum, uint8_t* out) {
+  const Uint32x16 wide = __builtin_convertvector((Uint16x16)sum, Uint32x16);
+  const Int16x16 grey = __builtin_convertvector((wide * 21846u) >> 16, Int16x16);
+  const Uint8x16 g = __builtin_convertvector(grey, Uint8x16);
+  const Uint8x16 b = __builtin_convertvector(grey < 46 ? 0 : grey - 46, Uint8x16);
+  const Uint8x16 r = __builtin_convertvector(grey > 209 ? 255 : grey + 46, Uint8x16);
+  const Uint8x16 bg0 =
+      __builtin_shufflevector(b, g, 0, 16, 0, 1, 17, 1, 2, 18, 2, 3, 19, 3, 4, 20, 4, 5);
+  const Uint8x16 out0 =
+      __builtin_shufflevector(bg0, r, 0, 1, 16, 3, 4, 17, 6, 7, 18, 9, 10, 19, 12, 13, 20, 15);
+  const Uint8x16 bg1 =
+      __builtin_shufflevector(b, g, 21, 5, 6, 22, 6, 7, 23, 7, 8, 24, 8, 9, 25, 9, 10, 26);
+  const Uint8x16 out1 =
+      __builtin_shufflevector(bg1, r, 0, 21, 2, 3, 22, 5, 6, 23, 8, 9, 24, 11, 12, 25, 14, 15);
+  const Uint8x16 bg2 =
+      __builtin_shufflevector(b, g, 0, 11, 27, 0, 12, 28, 0, 13, 29, 0, 14, 30, 0, 15, 31, 0);
+  const Uint8x16 out2 =
+      __builtin_shufflevector(bg2, r, 26, 1, 2, 27, 4, 5, 28, 7, 8, 29, 10, 11, 30, 13, 14, 31);
+  memcpy(out, &out0, sizeof out0);
+  memcpy(out + 16, &out1, sizeof out1);
+  memcpy(out + 32, &out2, sizeof out2);
+}
+
 // The toned YCbCr pixels of `count` (a multiple of 16) from the start of the row.
 template <int32_t xs>
 KERNEL_INLINE void toned_ycbcr_span(const uint8_t* luma, const uint8_t* cb_row,
@@ -74,9 +100,12 @@ KERNEL_INLINE void toned_ycbcr_span(const uint8_t* luma, const uint8_t* cb_row,
     const Int16x16 green = clip_lanes(y - cr + ((cr * 73 - cb * 88 + 128) >> 8));
     const Int16x16 blue = clip_lanes(y + cb + ((cb * 198 + 128) >> 8));
     const Int16x16 sum = red + green + blue;
-    // The tone goes out one word per pixel from the table by channel sum: faster than
-    // dividing and interleaving in vectors, and the same on every processor. Each word's
-    // spare byte is covered by the next, the last one's by what follows the span.
+    if constexpr (use_byte_shuffles) {
+      store_toned(sum, out);
+      continue;
+    }
+    // Without byte shuffles the tone goes out one word per pixel from the table by channel
+    // sum. Each word's spare byte is covered by the next, the last one's by what follows.
     int16_t sums[16];
     memcpy(sums, &sum, sizeof sums);
     for (int32_t i = 0; i < 16; ++i) memcpy(out + 3 * i, &tables.tone_bgr[sums[i]], 4);

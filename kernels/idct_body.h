@@ -201,11 +201,11 @@ KERNEL_INLINE void column_passes(const int32_t* coefficients, uint8_t* dest, int
   }
 }
 
-// All eight row passes at once, after a transpose, with the results of the one at a time.
+// All eight row passes at once over a block held column by column, so that lane i is row i and
+// c[k] the rows' k-th values, with the results of the one at a time; stored row by row.
 KERNEL_INLINE void row_passes(int32_t* coefficients) {
   Rows rows = load_rows(coefficients);
   Lanes* c = rows.c;
-  transpose(c);  // lane i is now row i; c[k] holds the rows' k-th values
   const Lanes zero = {};
   const SignedLanes shortcut =
       ((c[1] | c[2] | c[3] | c[5] | c[6] | c[7]) == zero) & ((c[4] << 11) == zero);
@@ -220,46 +220,50 @@ KERNEL_INLINE void row_passes(int32_t* coefficients) {
   store_rows(coefficients, out);
 }
 
-// The inverse DCT of a block whose rows outside `rows_used` (bit r for row r) hold only zeros,
-// into the 8x8 samples at `dest`; leaves the coefficients all zero for the next block.
+// The inverse DCT of a block held column by column (row v, column u at 8u + v) whose rows
+// outside `rows_used` (bit v for row v) hold only zeros, into the 8x8 samples at `dest`; leaves
+// the coefficients all zero for the next block.
 KERNEL_INLINE void transform_block(int32_t* coefficients, uint32_t rows_used, uint8_t* dest,
                                    int32_t stride) {
-  const auto clear_rows = [coefficients, rows_used] {
-    for (int32_t row = 0; row < 8; ++row) {
-      if ((rows_used >> row & 1) != 0) memset(coefficients + 8 * row, 0, 8 * sizeof(int32_t));
-    }
-  };
   if (rows_used == 1) {
     // Row 0 alone: every other row pass sees zeros and gives zeros, so every column pass takes
     // its shortcut on the first row's value. With the DC alone that is one value.
-    row_pass(coefficients);
+    int32_t row[8];
+    for (int32_t u = 0; u < 8; ++u) {
+      row[u] = coefficients[8 * u];
+      coefficients[8 * u] = 0;
+    }
+    row_pass(row);
     bool flat = true;
-    for (int32_t j = 1; j < 8; ++j) flat = flat && coefficients[j] == coefficients[0];
+    for (int32_t j = 1; j < 8; ++j) flat = flat && row[j] == row[0];
     if (flat) {
-      const uint8_t value = shortcut_sample(coefficients[0]);
+      const uint8_t value = shortcut_sample(row[0]);
       for (int32_t y = 0; y < 8; ++y) memset(dest + y * stride, value, 8);
     } else {
-      uint8_t row[8];
-      for (int32_t j = 0; j < 8; ++j) row[j] = shortcut_sample(coefficients[j]);
-      for (int32_t y = 0; y < 8; ++y) memcpy(dest + y * stride, row, 8);
+      uint8_t samples[8];
+      for (int32_t j = 0; j < 8; ++j) samples[j] = shortcut_sample(row[j]);
+      for (int32_t y = 0; y < 8; ++y) memcpy(dest + y * stride, samples, 8);
     }
-    clear_rows();
     return;
   }
   if constexpr (use_vectors) {
-    // With two rows or more in use, all eight row passes at once cost less than two alone.
+    // With two rows or more in use, all eight row passes at once cost less than two alone. The
+    // row pass leaves the block row by row, zero in the rows it did not use.
     row_passes(coefficients);
     column_passes(coefficients, dest, stride);
+    for (int32_t v = 0; v < 8; ++v) {
+      if ((rows_used >> v & 1) != 0) memset(coefficients + 8 * v, 0, 8 * sizeof(int32_t));
+    }
   } else {
+    int32_t rows[64];
+    for (int32_t i = 0; i < 64; ++i) rows[i] = coefficients[(i & 7) * 8 + (i >> 3)];
+    memset(coefficients, 0, 64 * sizeof(int32_t));
     // Rows that hold only zeros would come out as zeros.
-    for (int32_t row = 0; row < 8; ++row) {
-      if ((rows_used >> row & 1) != 0) row_pass(coefficients + 8 * row);
+    for (int32_t v = 0; v < 8; ++v) {
+      if ((rows_used >> v & 1) != 0) row_pass(rows + 8 * v);
     }
-    for (int32_t column = 0; column < 8; ++column) {
-      column_pass(coefficients + column, dest + column, stride);
-    }
+    for (int32_t u = 0; u < 8; ++u) column_pass(rows + u, dest + u, stride);
   }
-  clear_rows();
 }
 
 // The kernels of this path, as the kernel set holds them.
@@ -268,7 +272,7 @@ KERNEL_TARGET void transform(int32_t* coefficients, uint32_t rows_used, uint8_t*
   transform_block(coefficients, rows_used, dest, stride);
 }
 
-// A stored block (zig-zag order, quantised) dequantised into natural order and transformed:
+// A stored block (zig-zag order, quantised) dequantised into place and transformed:
 // `coefficients` is all zero on entry, so only the values there are need writing. 16-bit
 // values times 16-bit quantisers stay within 32 bits.
 KERNEL_TARGET void transform_stored(const int16_t* block, const uint16_t* quant,
@@ -276,9 +280,9 @@ KERNEL_TARGET void transform_stored(const int16_t* block, const uint16_t* quant,
   uint32_t rows_used = 1;
   for (uint64_t values = nonzero_mask(block); values != 0; values &= values - 1) {
     const int32_t k = std::countr_zero(values);
-    const int32_t natural = zigzag_order[k];
-    coefficients[natural] = block[k] * quant[k];
-    rows_used |= 1u << (natural >> 3);
+    const int32_t at = zigzag_by_columns[k];
+    coefficients[at] = block[k] * quant[k];
+    rows_used |= 1u << (at & 7);
   }
   transform_block(coefficients, rows_used, dest, stride);
 }

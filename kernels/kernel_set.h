@@ -14,9 +14,9 @@ enum class KernelPath : uint8_t { none, sse2, avx2, avx512, neon };
 
 struct KernelSet {
   KernelPath path;
-  // The inverse DCT of a block of dequantised coefficients in natural order (32-byte aligned),
-  // whose rows outside `rows_used` (bit r for row r) hold only zeros, into the 8x8 samples at
-  // `dest`; leaves the coefficients all zero for the next block.
+  // The inverse DCT of a block of dequantised coefficients held column by column (row v,
+  // column u at 8u + v; 32-byte aligned), whose rows outside `rows_used` (bit v for row v) hold
+  // only zeros, into the 8x8 samples at `dest`; leaves the coefficients all zero.
   void (*transform)(int32_t* coefficients, uint32_t rows_used, uint8_t* dest, int32_t stride);
   // A progressive frame's stored block (64 quantised values in zig-zag order) dequantised with
   // `quant` (zig-zag order) and transformed likewise; `coefficients` is all zero on entry.

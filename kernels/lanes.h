@@ -30,6 +30,8 @@ typedef uint32_t Uint32x8 __attribute__((vector_size(32)));
 typedef int32_t Int32x8 __attribute__((vector_size(32)));
 typedef int16_t Int16x8 __attribute__((vector_size(16)));
 typedef int16_t Int16x16 __attribute__((vector_size(32)));
+typedef uint16_t Uint16x16 __attribute__((vector_size(32)));
+typedef uint32_t Uint32x16 __attribute__((vector_size(64)));
 typedef int8_t Int8x8 __attribute__((vector_size(8)));
 typedef uint8_t Uint8x8 __attribute__((vector_size(8)));
 typedef uint8_t Uint8x16 __attribute__((vector_size(16)));

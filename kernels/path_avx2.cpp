@@ -7,6 +7,7 @@
 namespace avx2_path {
 #define KERNEL_TARGET __attribute__((target("avx2")))
 constexpr bool use_vectors = true;
+constexpr bool use_byte_shuffles = true;
 #include "kernels/colour_body.h"
 #include "kernels/idct_body.h"
 #undef KERNEL_TARGET

@@ -7,6 +7,7 @@
 namespace avx512_path {
 #define KERNEL_TARGET __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512dq")))
 constexpr bool use_vectors = true;
+constexpr bool use_byte_shuffles = true;
 #include "kernels/colour_body.h"
 #include "kernels/idct_body.h"
 #undef KERNEL_TARGET

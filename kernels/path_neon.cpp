@@ -6,6 +6,7 @@
 namespace neon_path {
 #define KERNEL_TARGET
 constexpr bool use_vectors = true;
+constexpr bool use_byte_shuffles = true;
 #include "kernels/colour_body.h"
 #include "kernels/idct_body.h"
 #undef KERNEL_TARGET

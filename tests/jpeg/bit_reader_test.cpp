@@ -144,7 +144,7 @@ TEST_F(DecoderTest, ShortCodesDecodeAsTheFullTable) {
   const HuffmanEntry* full = d.huffman_lookup[1][0];
   std::vector<FastEntry> fast(1 << fast_bits);
   build_fast_table(full, fast.data());
-  const std::vector<FastEntry> none(1 << fast_bits, FastEntry{0, 0, 0, 0});
+  const std::vector<FastEntry> none(1 << fast_bits, FastEntry{0, 0, 0});
   std::mt19937 random(5);
   Bits bytes(4096);
   for (uint8_t& b : bytes) b = static_cast<uint8_t>(random() % 255);  // no 0xFF

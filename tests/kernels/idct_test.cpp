@@ -165,7 +165,7 @@ TEST(Idct, EveryPathMatchesThePassesOneAtATime) {
       memset(want, 0x5A, sizeof want);
       memset(have, 0x5A, sizeof have);
       alignas(32) int32_t block[64];
-      memcpy(block, c, sizeof block);
+      for (int i = 0; i < 64; ++i) block[(i & 7) * 8 + (i >> 3)] = c[i];  // column by column
       for (int r = 0; r < 8; ++r) idct_row(c + 8 * r);
       for (int j = 0; j < 8; ++j) idct_column(c + j, want + j, 11);
       k->transform(block, rows_used, have, 11);
