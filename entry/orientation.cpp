@@ -14,7 +14,7 @@ namespace {
 // Renders stored row y, loading the MCU row that holds it when it is not the one loaded.
 void render_stored_row(PictureRows& p, int32_t y, uint8_t* bgr) {
   const int32_t mcu_row = y / p.mcu_height;
-  if (mcu_row != p.strip.mcu_row) p.strip = load_strip(*p.decoder, mcu_row);
+  if (mcu_row != p.strip.mcu_row) p.strip = load_strip(*p.decoder, mcu_row, &p.planes);
   render_row(p.renderer, p.strip, y, bgr);
 }
 
@@ -33,12 +33,14 @@ void mirror_row(uint8_t* row, int32_t count) {
 
 }  // namespace
 
-bool begin_rows(DecoderState& d, bool upright, const RenderOptions& options, PictureRows* rows) {
+bool begin_rows(const DecoderState& d, bool upright, const RenderOptions& options,
+                PictureRows* rows) {
   const Picture picture = picture_of(d);
   const int32_t orientation = upright ? picture.orientation : 1;
   const bool quarter = turns_a_quarter(orientation);
   *rows = PictureRows{&d,
                       Renderer{},
+                      StripPlanes{},
                       Strip{},
                       picture.mcu_height,
                       orientation,
@@ -46,7 +48,11 @@ bool begin_rows(DecoderState& d, bool upright, const RenderOptions& options, Pic
                       quarter ? picture.width : picture.height,
                       nullptr};
   rows->strip.mcu_row = -1;
-  if (!begin_render(rows->renderer, picture, options)) return false;
+  if (!make_strip_planes(d, &rows->planes)) return false;
+  if (!begin_render(rows->renderer, picture, options)) {
+    free_strip_planes(&rows->planes);
+    return false;
+  }
   if (!quarter) return true;
   // The frame header bounds width x height x 3 by INT32_MAX; one more byte for the last row's
   // spare byte, which render_row may write.
@@ -54,7 +60,7 @@ bool begin_rows(DecoderState& d, bool upright, const RenderOptions& options, Pic
   rows->pixels =
       static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(row_bytes * picture.height + 1)));
   if (rows->pixels == nullptr) {
-    end_render(rows->renderer);
+    end_rows(rows);
     return false;
   }
   uint8_t* row = rows->pixels;
@@ -66,6 +72,7 @@ void end_rows(PictureRows* rows) {
   platform_release(rows->pixels);
   rows->pixels = nullptr;
   end_render(rows->renderer);
+  free_strip_planes(&rows->planes);
 }
 
 void render_picture_row(void* context, int32_t y, uint8_t* bgr) {

@@ -13,9 +13,10 @@
 constexpr bool turns_a_quarter(int32_t orientation) { return orientation >= 5; }
 
 struct PictureRows {
-  DecoderState* decoder;
+  const DecoderState* decoder;
   Renderer renderer;
-  Strip strip;  // the MCU row last loaded, or mcu_row -1
+  StripPlanes planes;  // a progressive frame's rows, made here
+  Strip strip;         // the MCU row last loaded, or mcu_row -1
   int32_t mcu_height;
   int32_t orientation;  // applied: 1 when the picture is written as stored
   int32_t width;        // of the picture as written
@@ -26,8 +27,10 @@ struct PictureRows {
 };
 
 // Starts rendering the picture `d` decoded, upright or as stored. False, with nothing held,
-// when there is no memory for it.
-bool begin_rows(DecoderState& d, bool upright, const RenderOptions& options, PictureRows* rows);
+// when there is no memory for it. Several threads may render rows of one picture at once, each
+// with rows of its own.
+bool begin_rows(const DecoderState& d, bool upright, const RenderOptions& options,
+                PictureRows* rows);
 void end_rows(PictureRows* rows);
 // Row y (0 the top) of the picture as written, as blue, green, red; a BmpRowSource over a
 // PictureRows. It may write one byte past the row.

@@ -135,7 +135,6 @@ struct DecoderState {
   bool exif_seen;
   ColourModel colour_model;  // decided as the first scan starts
   int32_t orientation;       // of the first EXIF segment, 1..8
-  int32_t strip_row;         // progressive frames: the MCU row the planes hold, or -1
 };
 
 inline bool failed(const DecoderState& d) { return d.fault != Fault::none; }
@@ -192,6 +191,11 @@ bool install_standard_huffman_table(DecoderState& d, int32_t table_class, int32_
 // how many are while a decode is under way.
 Picture picture_of(const DecoderState& d);
 int32_t mcu_rows_ready(const DecoderState& d);
-// Makes MCU row `row` (below mcu_rows_ready) readable. A progressive frame's planes hold one
-// MCU row, filled from the coefficient store; each call replaces the row they held.
-Strip load_strip(DecoderState& d, int32_t row);
+// Makes MCU row `row` (below mcu_rows_ready) readable: a sequential frame's from its planes, a
+// progressive one's made from the coefficient store into `planes`, which then hold that row.
+// Any number of threads may read rows at once, each with planes of its own.
+Strip load_strip(const DecoderState& d, int32_t row, StripPlanes* planes);
+// Room for a progressive frame's rows (nothing for a sequential one); false when there is no
+// memory for it. free_strip_planes frees what make_strip_planes made.
+bool make_strip_planes(const DecoderState& d, StripPlanes* planes);
+void free_strip_planes(StripPlanes* planes);

@@ -280,7 +280,6 @@ void parse_frame_header(DecoderState& d) {
     for (int8_t& al : c.last_al) al = -1;
   }
   skip_bytes(d, d.segment_left);
-  d.strip_row = -1;
   d.visit_limit = covered_blocks * max_visits_per_block;
   if (d.progressive) check_scan_script(d);
 }

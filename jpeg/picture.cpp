@@ -4,9 +4,11 @@
 #include "jpeg/picture.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "jpeg/decoder.h"
 #include "jpeg/progressive.h"
+#include "platform/platform.h"
 
 Picture picture_of(const DecoderState& d) {
   Picture p{};
@@ -26,20 +28,57 @@ Picture picture_of(const DecoderState& d) {
 
 int32_t mcu_rows_ready(const DecoderState& d) { return d.rows_ready; }
 
-Strip load_strip(DecoderState& d, int32_t row) {
+Strip load_strip(const DecoderState& d, int32_t row, StripPlanes* planes) {
   Strip strip{};
   strip.mcu_row = row;
-  // A sequential frame's planes hold every row, or the last few MCU rows in turn; a progressive
-  // one's the MCU row they were last filled with.
-  if (d.progressive && row != d.strip_row) fill_progressive_strip(d, row);
+  if (d.progressive) {
+    if (row != planes->row) fill_progressive_strip(d, row, planes);
+    for (int32_t i = 0; i < d.component_count; ++i) {
+      strip.first_row[i] = row * 8 * d.components[i].v_samp;
+      strip.rows[i] = planes->samples[i];
+    }
+    return strip;
+  }
+  // The planes hold every row, or the last few MCU rows in turn.
   for (int32_t i = 0; i < d.component_count; ++i) {
     const ComponentPlane& c = d.components[i];
     const int32_t first_block_row = row * c.v_samp;
-    const bool whole = !d.progressive && d.ring_rows == 0;
+    const bool whole = d.ring_rows == 0;
     strip.first_row[i] = whole ? 0 : 8 * first_block_row;
     strip.rows[i] =
-        c.samples +
-        (whole || d.progressive ? 0 : 8 * int64_t{first_block_row & c.ring_mask} * c.stride);
+        c.samples + (whole ? 0 : 8 * int64_t{first_block_row & c.ring_mask} * c.stride);
   }
   return strip;
+}
+
+bool make_strip_planes(const DecoderState& d, StripPlanes* planes) {
+  *planes = StripPlanes{};
+  planes->row = -1;
+  if (!d.progressive) return true;
+  // Over-allocated for the alignment the transform's vector moves ask for.
+  planes->block = platform_allocate(64 * sizeof(int32_t) + 32);
+  if (planes->block == nullptr) return false;
+  const auto address = reinterpret_cast<uintptr_t>(planes->block);
+  planes->coefficients = reinterpret_cast<int32_t*>((address + 31) & ~uintptr_t{31});
+  memset(planes->coefficients, 0, 64 * sizeof(int32_t));
+  for (int32_t i = 0; i < d.component_count; ++i) {
+    const ComponentPlane& c = d.components[i];
+    planes->samples[i] =
+        static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(c.stride) * 8 * c.v_samp));
+    if (planes->samples[i] == nullptr) {
+      free_strip_planes(planes);
+      return false;
+    }
+  }
+  return true;
+}
+
+void free_strip_planes(StripPlanes* planes) {
+  for (uint8_t*& samples : planes->samples) {
+    platform_release(samples);
+    samples = nullptr;
+  }
+  platform_release(planes->block);
+  planes->block = nullptr;
+  planes->coefficients = nullptr;
 }

@@ -29,6 +29,16 @@ struct Picture {
   int32_t mcus_down;   // MCU rows
 };
 
+// Room of a reader of the picture's own for one MCU row of a progressive frame's planes, made
+// from the coefficient store, and the block it transforms them in; several readers may load
+// rows at once, each into its own. Sequential frames need none: their planes hold the rows.
+struct StripPlanes {
+  uint8_t* samples[max_components];  // owned, each a plane's rows of one MCU row
+  int32_t* coefficients;             // within `block`, 32-byte aligned
+  void* block;                       // owned
+  int32_t row;                       // the MCU row held, or -1
+};
+
 // The samples of one MCU row: plane i's rows first_row[i] onwards, up to the row's end or the
 // plane's, start at rows[i], each `stride` bytes after the one before. A strip may hold more of
 // a plane than its MCU row (a sequential frame holds every row).

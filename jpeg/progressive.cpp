@@ -42,39 +42,37 @@ inline void refine(int16_t& coefficient, uint32_t bit, int32_t p1) {
   }
 }
 
-// Progressive scans of Huffman codes (T.81 G.1.2).
+// Progressive scans of Huffman codes (T.81 G.1.2), one class for each pass, so that a scan's
+// walk runs the pass's code alone.
+template <Pass pass>
 class ProgressiveHuffman {
  public:
   ProgressiveHuffman(const DecoderState& d, const ScanHeader& scan, const ScanTables& tables)
-      : reader_(load_bit_reader(d)),
-        tables_(tables),
-        pass_(pass_of(scan)),
-        ss_(scan.ss),
-        se_(scan.se),
-        al_(scan.al) {}
+      : reader_(load_bit_reader(d)), tables_(tables), ss_(scan.ss), se_(scan.se), al_(scan.al) {}
 
   bool failed() const { return reader_.fault != Fault::none; }
 
   void block(DecoderState& d, ComponentPlane& c, int32_t bx, int32_t by) {
+    // Most blocks of an AC scan lie in a run that ended with an earlier block's end code.
+    if constexpr (pass == Pass::ac_first) {
+      if (eob_run_ > 0) {
+        --eob_run_;
+        return;
+      }
+    }
     int16_t* block = block_of(c, bx, by);
     BitReader r = reader_;
-    switch (pass_) {
-      case Pass::dc_first: {
-        const HuffmanValue dc =
-            decode_huffman(r, tables_.fast[0][c.dc_table], d.huffman_lookup[0][c.dc_table]);
-        c.dc_predictor = wrap_add(c.dc_predictor, dc.value);
-        block[0] = shifted(c.dc_predictor, al_);
-        break;
-      }
-      case Pass::dc_refine:
-        if (get_bits(r, 1) != 0) block[0] = static_cast<int16_t>(block[0] | 1 << al_);
-        break;
-      case Pass::ac_first:
-        ac_first(d, c, r, block);
-        break;
-      case Pass::ac_refine:
-        ac_refine(d, c, r, block);
-        break;
+    if constexpr (pass == Pass::dc_first) {
+      const HuffmanValue dc =
+          decode_huffman(r, tables_.fast[0][c.dc_table], d.huffman_lookup[0][c.dc_table]);
+      c.dc_predictor = wrap_add(c.dc_predictor, dc.value);
+      block[0] = shifted(c.dc_predictor, al_);
+    } else if constexpr (pass == Pass::dc_refine) {
+      if (get_bits(r, 1) != 0) block[0] = static_cast<int16_t>(block[0] | 1 << al_);
+    } else if constexpr (pass == Pass::ac_first) {
+      ac_first(d, c, r, block);
+    } else {
+      ac_refine(d, c, r, block);
     }
     reader_ = r;
   }
@@ -88,12 +86,8 @@ class ProgressiveHuffman {
   void finish(DecoderState& d) const { store_bit_reader(d, reader_); }
 
  private:
-  // T.81 G.1.2.2: a band's first values, or a run of blocks with none left in the band.
+  // T.81 G.1.2.2: a band's first values, up to an end code that may end later blocks' too.
   void ac_first(const DecoderState& d, const ComponentPlane& c, BitReader& r, int16_t* block) {
-    if (eob_run_ > 0) {
-      --eob_run_;
-      return;
-    }
     const FastEntry* fast = tables_.fast[1][c.ac_table];
     const HuffmanEntry* full = d.huffman_lookup[1][c.ac_table];
     for (int32_t k = ss_; k <= se_;) {
@@ -159,11 +153,17 @@ class ProgressiveHuffman {
       }
     }
     if (eob_run_ > 0) {
-      // Only the coefficients with a value get a bit: walk them alone.
+      // Only the coefficients with a value get a bit: walk them alone, their bits read up to
+      // sixteen at once, the first the highest. Every bit is read, so the reader meets what
+      // it meets as one bit at a time would.
       uint64_t remaining = nonzero_mask(block) >> k << k;
       if (se_ < 63) remaining &= ~(~uint64_t{0} << (se_ + 1));
-      for (; remaining != 0; remaining &= remaining - 1) {
-        refine(block[std::countr_zero(remaining)], get_bits(r, 1), p1);
+      while (remaining != 0) {
+        const int32_t count = std::popcount(remaining) < 16 ? std::popcount(remaining) : 16;
+        const uint32_t bits = get_bits(r, count);
+        for (int32_t i = count - 1; i >= 0; --i, remaining &= remaining - 1) {
+          refine(block[std::countr_zero(remaining)], bits >> i & 1, p1);
+        }
       }
       --eob_run_;
     }
@@ -171,7 +171,6 @@ class ProgressiveHuffman {
 
   BitReader reader_;
   const ScanTables& tables_;
-  Pass pass_;
   int32_t ss_;
   int32_t se_;
   int32_t al_;
@@ -216,6 +215,13 @@ class ProgressiveArithmetic : public ArithmeticScan {
   int32_t al_;
 };
 
+template <Pass pass>
+void run_huffman_scan(DecoderState& d, const ScanHeader& scan, const ScanTables& tables) {
+  ProgressiveHuffman<pass> coding(d, scan, tables);
+  walk_scan(d, scan, coding);
+  coding.finish(d);
+}
+
 }  // namespace
 
 void decode_progressive_scan(DecoderState& d, const ScanHeader& scan) {
@@ -227,26 +233,38 @@ void decode_progressive_scan(DecoderState& d, const ScanHeader& scan) {
   }
   // Only the passes that decode codes need tables: DC first scans the DC ones, AC scans the AC.
   ScanTables tables;
-  if (!start_huffman_scan(d, scan, pass_of(scan) == Pass::dc_first, scan.ss > 0, tables)) return;
-  ProgressiveHuffman coding(d, scan, tables);
-  walk_scan(d, scan, coding);
-  coding.finish(d);
+  const Pass pass = pass_of(scan);
+  if (!start_huffman_scan(d, scan, pass == Pass::dc_first, scan.ss > 0, tables)) return;
+  switch (pass) {
+    case Pass::dc_first:
+      run_huffman_scan<Pass::dc_first>(d, scan, tables);
+      break;
+    case Pass::dc_refine:
+      run_huffman_scan<Pass::dc_refine>(d, scan, tables);
+      break;
+    case Pass::ac_first:
+      run_huffman_scan<Pass::ac_first>(d, scan, tables);
+      break;
+    case Pass::ac_refine:
+      run_huffman_scan<Pass::ac_refine>(d, scan, tables);
+      break;
+  }
   // The marker loop goes on from where the data ended.
   if (!failed(d)) d.bytes_left = static_cast<int32_t>(d.input_end - d.cursor);
 }
 
-void fill_progressive_strip(DecoderState& d, int32_t row) {
+void fill_progressive_strip(const DecoderState& d, int32_t row, StripPlanes* planes) {
   const KernelSet& k = kernels();
-  int32_t* coefficients = d.coefficients;  // all zero between blocks
+  int32_t* coefficients = planes->coefficients;  // all zero between blocks
   for (int32_t i = 0; i < d.component_count; ++i) {
-    ComponentPlane& c = d.components[i];
+    const ComponentPlane& c = d.components[i];
     for (int32_t v = 0; v < c.v_samp; ++v) {
-      const int16_t* block = block_of(c, 0, row * c.v_samp + v);
-      uint8_t* dest = c.samples + 8 * v * c.stride;
+      const int16_t* block = c.coefficients + (int64_t{row * c.v_samp + v} * c.blocks_across) * 64;
+      uint8_t* dest = planes->samples[i] + 8 * v * c.stride;
       for (int32_t bx = 0; bx < c.blocks_across; ++bx, block += 64, dest += 8) {
         k.transform_stored(block, c.quant, coefficients, dest, c.stride);
       }
     }
   }
-  d.strip_row = row;
+  planes->row = row;
 }

@@ -9,5 +9,5 @@
 
 // A scan whose header has passed its checks.
 void decode_progressive_scan(DecoderState& d, const ScanHeader& scan);
-// Turns MCU row `row` of the store into samples in the planes, which then hold that row alone.
-void fill_progressive_strip(DecoderState& d, int32_t row);
+// Turns MCU row `row` of the store into samples in `planes`, which then hold that row alone.
+void fill_progressive_strip(const DecoderState& d, int32_t row, StripPlanes* planes);

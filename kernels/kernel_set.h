@@ -1,9 +1,10 @@
 #pragma once
-// The kernels chosen for the processor the library finds itself on: vector forms for AVX2 and
-// AVX-512 on x86-64 beside the SSE2 baseline, NEON on 64-bit ARM, plain C++ everywhere. One
-// binary holds them all and picks once per process; every path gives the same bytes.
+// The kernels chosen for the processor the library finds itself on: vector forms for AVX2 on
+// x86-64 beside the SSE2 baseline, NEON on 64-bit ARM, plain C++ everywhere. One binary holds
+// them all and picks once per process; every path gives the same bytes.
 // BMPSEPIA_SIMD=none|sse2|avx2|avx512|neon in the environment asks for a lower path than the
-// best (one this processor or build lacks gives the best below it).
+// best (one this processor or build lacks gives the best below it). No AVX-512 forms are built:
+// avx512 stands for the best path below it.
 
 #include <cstdint>
 
@@ -36,5 +37,4 @@ const char* kernel_path_name(KernelPath path);
 const KernelSet* plain_kernels();
 const KernelSet* sse2_kernels();
 const KernelSet* avx2_kernels();
-const KernelSet* avx512_kernels();
 const KernelSet* neon_kernels();

@@ -15,10 +15,6 @@ bool processor_runs(KernelPath path) {
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
   // The checks include the system's saving of the wider registers (XGETBV).
   if (path == KernelPath::avx2) return __builtin_cpu_supports("avx2");
-  if (path == KernelPath::avx512) {
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vl");
-  }
 #endif
   return path == KernelPath::none || path == KernelPath::sse2 || path == KernelPath::neon;
 }
@@ -32,7 +28,7 @@ const KernelSet* built(KernelPath path) {
     case KernelPath::avx2:
       return avx2_kernels();
     case KernelPath::avx512:
-      return avx512_kernels();
+      return nullptr;
     case KernelPath::neon:
       return neon_kernels();
   }

@@ -308,8 +308,23 @@ bool platform_write_at(const void* source, size_t bytes, int64_t offset, Platfor
 #if defined(BMPSEPIA_TEST_HOOKS)
   if (platform_write_fails(bytes)) return false;
 #endif
+  // Through the handle, at its own offset, so that two threads may write one file at once.
   FILE* stream = stream_of(file);
-  return _fseeki64(stream, offset, SEEK_SET) == 0 && fwrite(source, 1, bytes, stream) == bytes;
+  if (fflush(stream) != 0) return false;
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  const auto* at = static_cast<const uint8_t*>(source);
+  while (bytes > 0) {
+    const DWORD chunk = bytes > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes);
+    OVERLAPPED place{};
+    place.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset));
+    place.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+    DWORD written = 0;
+    if (!WriteFile(handle, at, chunk, &written, &place) || written == 0) return false;
+    at += written;
+    bytes -= written;
+    offset += written;
+  }
+  return true;
 }
 
 struct PlatformThread {
