@@ -50,7 +50,7 @@ test-tsan: deps
 test: test-plain test-asan test-tsan
 
 test-cross:
-	JOBS=$(JOBS) scripts/test-cross.sh
+	JOBS=$(JOBS) NATIVE_BUILD=$(BUILD) scripts/test-cross.sh
 
 # The fuzz build: clang with libFuzzer, AddressSanitizer and UBSan over everything.
 fuzz-build:
@@ -71,7 +71,12 @@ run: deps
 	cmake --build $(BUILD) -j $(JOBS) --target bmpsepia bmpsepia_cli
 	@scripts/run-sample.sh $(BUILD)
 
-# In-process and whole-process speed on 24-megapixel photographs tiled from the corpus.
+# In-process and whole-process speed on 24-megapixel photographs tiled from the corpus: the
+# decode against the reference decoder's, the same job as a program on the reference decoder
+# (with a second thread and on one), and whole processes against djpeg and ImageMagick. Outputs
+# go to tmpfs (/dev/shm) where there is one.
+BENCH_OUT ?= $(shell [ -d /dev/shm ] && [ -w /dev/shm ] && echo /dev/shm || echo /tmp)
+SAME_JOB_PHOTOS = $(foreach p,420 422 444 grey progressive arithmetic,$(BUILD)/bench/photo_$(p).jpg)
 bench: deps
 	@scripts/install-deps.sh libbenchmark-dev libjpeg-turbo-progs imagemagick
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DBMPSEPIA_BENCH=ON >/dev/null
@@ -85,8 +90,14 @@ bench: deps
 	  jpegtran -progressive -outfile $(BUILD)/bench/photo_progressive.jpg $(BUILD)/bench/photo_420.jpg
 	@[ -f $(BUILD)/bench/photo_arithmetic.jpg ] || \
 	  jpegtran -arithmetic -outfile $(BUILD)/bench/photo_arithmetic.jpg $(BUILD)/bench/photo_420.jpg
+	@[ -f $(BUILD)/bench/photo_grey.jpg ] || \
+	  (djpeg -grayscale $(BUILD)/bench/photo_420.jpg | cjpeg -quality 90 -grayscale \
+	    > $(BUILD)/bench/photo_grey.jpg)
 	$(BUILD)/bench/bench $(BENCH_PHOTOS)
-	scripts/bench_process.py $(BUILD) $(BENCH_PHOTOS)
+	$(BUILD)/bench/same_job $(BENCH_OUT) $(SAME_JOB_PHOTOS)
+	BMPSEPIA_THREADS=1 $(BUILD)/bench/same_job $(BENCH_OUT) $(SAME_JOB_PHOTOS)
+	for n in 1 2 8; do $(BUILD)/bench/host_threads $$n 4 $(BENCH_OUT) $(BUILD)/bench/photo_420.jpg; done
+	scripts/bench_process.py $(BUILD) $(BENCH_PHOTOS) $(BUILD)/bench/photo_grey.jpg
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -138,6 +138,7 @@ void start(Pipeline& p) {
     p.ready = p.done = nullptr;
     end_writer(&p.own);
     p.own = p.helped;
+    p.own.end = d.mcus_down;  // all of them, not the share the helper would have had
     p.helped = RowWriter{};
   }
 }

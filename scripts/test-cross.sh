@@ -30,6 +30,18 @@ for target in "${targets[@]}"; do
     failed+=("$target")
   fi
 done
+# The native build's corpus tests on a processor without AVX, under qemu-user: the plain and
+# SSE2 kernels alone, chosen at run time as on such a machine.
+if [ "$(uname -m)" = x86_64 ] && [ -x "${NATIVE_BUILD:-build}/tests/bmpsepia_tests" ]; then
+  echo "== x86_64 without AVX (qemu-x86_64 -cpu Nehalem)"
+  if qemu-x86_64 -cpu Nehalem "${NATIVE_BUILD:-build}/tests/bmpsepia_tests" \
+       --gtest_filter='Corpus.*:Idct.*:RowKernels.*:Transcoded.*'; then
+    echo "== x86_64 without AVX passed"
+  else
+    echo "== x86_64 without AVX FAILED"
+    failed+=(x86_64-without-avx)
+  fi
+fi
 # Let wine's server go now rather than linger after the last program.
 wineserver -k 2>/dev/null || true
 if [ ${#failed[@]} -gt 0 ]; then

@@ -12,10 +12,12 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bmpsepia.h"
 #include "entry/conversion.h"
+#include "platform/platform.h"
 #include "support/files.h"
 
 namespace {
@@ -146,6 +148,43 @@ TEST(Threads, ConcurrentTurnedConversionsGiveTheOutcomesOfLoneOnes) {
   }
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(mismatches.load(), 0);
+}
+
+// A conversion with a second thread gives the bytes of one on the calling thread alone, and
+// falls back to that when the thread cannot start or any allocation fails, holding nothing
+// after: for rows handed over as they come (sequential) and shared out at the end (progressive).
+TEST(SecondThread, GivesTheBytesOfOneThreadAndFallsBackWhenItCannotStart) {
+  TempDir dir;
+  const auto convert_with = [&](const std::string& file, int32_t threads) {
+    ConversionOptions options;
+    options.threads = threads;
+    options.print_message = false;
+    const std::string out = dir.path("out.bmp");
+    const ConversionOutcome c = convert_jpeg((corpus_dir() + "/" + file).c_str(), out.c_str(),
+                                             options);
+    const std::string digest = file_exists(out) ? sha256_hex(read_file(out)) : "-";
+    unlink(out.c_str());
+    return std::make_pair(c.status, digest);
+  };
+  for (const char* file : {"wide/prog_f028c_591x400_444.jpg", "jxl_bicycles_1024x631_420_dri192.jpg",
+                           "cimg_f028c_591x400_444.jpg"}) {
+    SCOPED_TRACE(file);
+    const auto alone = convert_with(file, 1);
+    ASSERT_EQ(alone.first, ConversionStatus::converted);
+    EXPECT_EQ(convert_with(file, 2), alone);
+    platform_fail_threads(true);
+    EXPECT_EQ(convert_with(file, 2), alone);
+    platform_fail_threads(false);
+    for (int32_t nth = 1; nth <= 40; ++nth) {
+      const int32_t before = platform_live_allocations();
+      platform_fail_allocation(nth);
+      const auto failing = convert_with(file, 2);
+      platform_fail_allocation(0);
+      EXPECT_EQ(platform_live_allocations(), before) << nth;
+      EXPECT_TRUE(failing == alone || failing.second == "-") << nth;
+      if (failing == alone) break;
+    }
+  }
 }
 
 }  // namespace
