@@ -12,6 +12,7 @@
 #include "entry/fault_reasons.h"
 #include "entry/orientation.h"
 #include "entry/pipeline.h"
+#include "jpeg/salvage.h"
 #include "platform/platform.h"
 
 namespace {
@@ -90,10 +91,10 @@ LoadResult load_stream(PlatformFile* stream, Input* input) {
 
 ConversionOutcome ended(const ConversionOptions& options, ConversionStatus status,
                         Fault fault = Fault::none, int32_t detail = 0) {
-  if (options.print_message && status != ConversionStatus::converted) {
+  if (options.print_message && conversion_message(status) != nullptr) {
     emit_message(conversion_message(status));
   }
-  return ConversionOutcome{status, fault, detail, 1, 0, 0};
+  return ConversionOutcome{status, fault, detail, 0, 1, 0, 0};
 }
 
 ConversionOutcome refused(const ConversionOptions& options, Fault fault, int32_t detail = 0) {
@@ -115,12 +116,16 @@ int32_t threads_from_environment() {
 }  // namespace
 
 int32_t conversion_result(const ConversionOutcome& outcome) {
-  return outcome.status == ConversionStatus::converted ? BMPSEPIA_CONVERTED : BMPSEPIA_FAILED;
+  return outcome.status == ConversionStatus::converted ||
+                 outcome.status == ConversionStatus::salvaged
+             ? BMPSEPIA_CONVERTED
+             : BMPSEPIA_FAILED;
 }
 
 const char* conversion_message(ConversionStatus status) {
   switch (status) {
     case ConversionStatus::converted:
+    case ConversionStatus::salvaged:
       return nullptr;
     case ConversionStatus::input_unreadable:
       return "Error opening jpg. Please try again...";
@@ -150,6 +155,7 @@ ConversionOutcome convert_jpeg(const char* input_path, const char* output_path,
     platform_release(input.bytes);
     return refused(options, Fault::out_of_memory);
   }
+  decoder->salvage = options.salvage;
   // A file takes the rows as they are made; standard output, which cannot be taken back, only
   // once the picture has decoded.
   PipelineOutcome piped{false, BmpWriteResult::written};
@@ -167,6 +173,15 @@ ConversionOutcome convert_jpeg(const char* input_path, const char* output_path,
     delete_decoder(decoder);
     return refused(options, fault, detail);
   }
+  // A salvaged picture says what it lost: its first damage and the share recovered.
+  const bool damaged = decoder->damage != Fault::none;
+  ConversionOutcome outcome{damaged ? ConversionStatus::salvaged : ConversionStatus::converted,
+                            decoder->damage,
+                            decoder->damage_detail,
+                            damaged ? recovered_percent(*decoder) : 100,
+                            1,
+                            0,
+                            0};
   if (piped.used) {
     const Picture picture = picture_of(*decoder);
     delete_decoder(decoder);
@@ -176,8 +191,9 @@ ConversionOutcome convert_jpeg(const char* input_path, const char* output_path,
     if (piped.written == BmpWriteResult::cannot_write) {
       return ended(options, ConversionStatus::write_failed);
     }
-    return ConversionOutcome{
-        ConversionStatus::converted, Fault::none, 0, 1, picture.width, picture.height};
+    outcome.width = picture.width;
+    outcome.height = picture.height;
+    return outcome;
   }
   // The picture is rendered row by row straight into the file, never whole in memory, unless
   // a quarter turn reads it by columns.
@@ -191,8 +207,9 @@ ConversionOutcome convert_jpeg(const char* input_path, const char* output_path,
           ? write_bmp_stream(platform_standard_output(), rows.width, rows.height,
                              render_picture_row, &rows)
           : write_bmp_rows(output_path, rows.width, rows.height, render_picture_row, &rows);
-  ConversionOutcome outcome{
-      ConversionStatus::converted, Fault::none, 0, rows.orientation, rows.width, rows.height};
+  outcome.orientation = rows.orientation;
+  outcome.width = rows.width;
+  outcome.height = rows.height;
   end_rows(&rows);
   delete_decoder(decoder);
   if (written == BmpWriteResult::cannot_open) {

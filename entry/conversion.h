@@ -11,6 +11,8 @@ struct ConversionOptions {
   bool to_standard_output = false;   // the output path is not used; written once decoded
   bool auto_orient = false;          // turn the picture as its EXIF orientation says
   bool print_message = true;         // print the failure's message, as BMPSepia does
+  // Write what can be recovered of a damaged file (jpeg/salvage.h) rather than refuse it.
+  bool salvage = false;
   // 0: the library's choice (BMPSEPIA_THREADS when set, else a second thread for a large
   // picture while the process has a processor to spare); 1: the calling thread only; 2 or
   // more: a second thread beside it for any picture.
@@ -21,6 +23,7 @@ struct ConversionOptions {
 // decode (it is refused, and `fault` says why), or the output (it cannot be written).
 enum class ConversionStatus : uint8_t {
   converted,
+  salvaged,          // damaged, written as far as it could be recovered
   input_unreadable,  // the input cannot be opened, sized or read
   not_jpeg,          // the decode's refusals, by the kind of their fault
   unsupported,
@@ -36,7 +39,9 @@ enum class FailedSide : uint8_t { none, input, output };
 // The file a failure's message names: the output for the output's failures, the input for all
 // others.
 constexpr FailedSide failed_side(ConversionStatus status) {
-  if (status == ConversionStatus::converted) return FailedSide::none;
+  if (status == ConversionStatus::converted || status == ConversionStatus::salvaged) {
+    return FailedSide::none;
+  }
   return status == ConversionStatus::output_unwritable || status == ConversionStatus::write_failed
              ? FailedSide::output
              : FailedSide::input;
@@ -44,14 +49,18 @@ constexpr FailedSide failed_side(ConversionStatus status) {
 
 struct ConversionOutcome {
   ConversionStatus status;
-  Fault fault;  // why the decode refused the input: Fault::none when it did not
+  // Why the decode refused the input, or for a salvaged one its first damage: Fault::none when
+  // neither.
+  Fault fault;
   int32_t fault_detail;
-  int32_t orientation;  // the EXIF orientation applied, 1 (none) to 8
-  int32_t width;        // of the picture written, or 0
+  int32_t recovered_percent;  // of a salvaged picture: the share of its blocks decoded
+  int32_t orientation;        // the EXIF orientation applied, 1 (none) to 8
+  int32_t width;              // of the picture written, or 0
   int32_t height;
 };
 
-// BMPSepia's result for an outcome: BMPSEPIA_CONVERTED or BMPSEPIA_FAILED.
+// BMPSepia's result for an outcome: BMPSEPIA_CONVERTED (for a salvaged one too) or
+// BMPSEPIA_FAILED.
 int32_t conversion_result(const ConversionOutcome& outcome);
 // The library's line for a failure, exactly as BMPSepia has always printed it; null for none.
 const char* conversion_message(ConversionStatus status);

@@ -44,6 +44,9 @@ constexpr FaultReason fault_reasons[] = {
     {Fault::not_a_marker, Kind::damaged, Detail::none, "no marker after a scan"},
     {Fault::early_end_of_image, Kind::damaged, Detail::none, "image ends before every component"},
     {Fault::out_of_memory, Kind::plain, Detail::none, "not enough memory"},
+    {Fault::junk_bytes, Kind::damaged, Detail::decimal, "# bytes out of place before a marker"},
+    {Fault::odd_scan_fields, Kind::damaged, Detail::decimal,
+     "progressive fields in the header of sequential scan #"},
 };
 
 constexpr FaultReason unknown_reason = {Fault::none, Kind::plain, Detail::none,

@@ -45,6 +45,8 @@ enum class Fault : uint8_t {
   not_a_marker,          // bytes where a marker should follow a scan
   early_end_of_image,    // the end-of-image marker before every component was decoded
   out_of_memory,
+  junk_bytes,       // detail: the count; bytes out of place where a marker should be
+  odd_scan_fields,  // detail: the scan; spectral or approximation fields in a sequential scan
 };
 
 struct HuffmanEntry {
@@ -84,6 +86,13 @@ struct DecoderState {
   // The one place a decode's failure is kept: the first fault met, or Fault::none.
   Fault fault;
   int32_t fault_detail;
+  // Salvage: faults that a strict decode stops at but that leave a picture to recover are
+  // passed over (jpeg/salvage.h); the first is kept here, and the blocks decoded counted.
+  bool salvage;
+  Fault damage;
+  int32_t damage_detail;
+  int64_t blocks_planned;  // by the scans read, and for components no scan read
+  int64_t blocks_decoded;
   const uint8_t* cursor;
   int32_t bytes_left;
   int32_t segment_left;
@@ -115,6 +124,7 @@ struct DecoderState {
   uint8_t dc_upper[table_slots];
   uint8_t ac_kx[table_slots];
   int32_t scan_count;
+  int32_t scans_read;      // whose headers were read whole
   int64_t blocks_visited;  // by the scans so far: work that a progressive script may not pass
   int64_t visit_limit;
   int32_t components_coded;

@@ -10,18 +10,40 @@
 #include "jpeg/decoder.h"
 #include "jpeg/exif.h"
 #include "jpeg/marker_codes.h"
+#include "jpeg/salvage.h"
 #include "jpeg/scan_header.h"
 #include "platform/platform.h"
 
 namespace {
 
+// The marker codes the loop takes, whose segments it reads or passes over.
+bool is_taken(uint8_t code) {
+  return code == marker::sof0 || code == marker::sof1 || code == marker::sof2 ||
+         code == marker::sof9 || code == marker::sof10 || code == marker::dht ||
+         code == marker::sos || code == marker::dqt || code == marker::dri || code == marker::dac ||
+         marker::is_app(code) || code == marker::com || marker::is_restart(code) ||
+         code == marker::eoi;
+}
+
 // Reads the next marker and returns its code, with 0xFF fill bytes before it passed over.
 // Before the first scan the marker's first byte is not examined, as files with a damaged one
-// have always been read; after a scan's entropy-coded data only a marker may follow.
+// have always been read; after a scan's entropy-coded data only a marker may follow. Salvage
+// passes over bytes without 0xFF where a strict decode would stop at them, to the next marker.
 uint8_t read_marker(DecoderState& d) {
   if (d.bytes_left < 2) {
     fail(d, Fault::truncated);
     return 0;
+  }
+  if (d.cursor[0] != marker::fill && (d.scan_count > 0 || !is_taken(d.cursor[1])) &&
+      salvages(d, Fault::junk_bytes)) {
+    int32_t junk = 0;
+    while (junk < d.bytes_left && d.cursor[junk] != marker::fill) ++junk;
+    note_damage(d, Fault::junk_bytes, junk);
+    skip_bytes(d, junk);
+    if (d.bytes_left < 2) {
+      fail(d, Fault::truncated);
+      return 0;
+    }
   }
   if (d.cursor[0] == marker::fill) {
     while (d.bytes_left > 2 && d.cursor[1] == marker::fill) skip_bytes(d, 1);
@@ -31,6 +53,30 @@ uint8_t read_marker(DecoderState& d) {
   }
   skip_bytes(d, 2);
   return d.cursor[-1];
+}
+
+// Salvage, once the file ends or breaks off where a strict decode would refuse it: what was
+// decoded stands, and blocks no scan reached are those of zero coefficients.
+void keep_what_was_decoded(DecoderState& d) {
+  note_damage(d, d.fault, d.fault_detail);
+  d.fault = Fault::none;
+  d.fault_detail = 0;
+  for (int32_t i = 0; i < d.component_count && !d.progressive; ++i) {
+    ComponentPlane& c = d.components[i];
+    if (!c.coded) d.blocks_planned += int64_t{(c.plane_width + 7) / 8} * ((c.plane_height + 7) / 8);
+    if (c.samples != nullptr) continue;
+    // The first scan's header came, but not its data: the planes were never made.
+    const int64_t bytes = int64_t{c.stride} * 8 * c.blocks_down;
+    c.ring_mask = -1;
+    c.samples = static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(bytes)));
+    if (c.samples == nullptr) {
+      fail(d, Fault::out_of_memory);
+      return;
+    }
+    memset(c.samples, 128, static_cast<size_t>(bytes));
+  }
+  d.complete = true;
+  publish_rows(d, d.mcus_down);
 }
 
 // Frame types by the low nibble of their marker 0xC0..0xCF: which the decoder takes, and why
@@ -151,6 +197,9 @@ int32_t decode_jpeg(DecoderState& d, const uint8_t* data, int32_t size) {
       fail(d, Fault::unknown_marker, code);
     }
   }
+  if (failed(d) && recovery_of(d.fault) == Recovery::keep_decoded && salvages(d, d.fault)) {
+    keep_what_was_decoded(d);
+  }
   return failed(d) ? 1 : 0;
 }
 
@@ -257,8 +306,13 @@ void parse_frame_header(DecoderState& d) {
   // can code a block in less than a bit, so only the 2 GiB bound holds it.
   const int64_t bits_per_block = d.arithmetic ? 0 : d.progressive ? 1 : 2;
   if (blocks * bits_per_block > int64_t{d.bytes_left} * 8) {
-    fail(d, Fault::too_little_data);
-    return;
+    // Salvage holds a frame by the 2 GiB bound alone, as arithmetic-coded ones are.
+    if (salvages(d, Fault::too_little_data)) {
+      note_damage(d, Fault::too_little_data, 0);
+    } else {
+      fail(d, Fault::too_little_data);
+      return;
+    }
   }
   // A sequential frame's planes wait for its first scan, which tells whether they must hold the
   // whole picture; a progressive one renders from planes of one MCU row.

@@ -48,9 +48,29 @@ template <Pass pass>
 class ProgressiveHuffman {
  public:
   ProgressiveHuffman(const DecoderState& d, const ScanHeader& scan, const ScanTables& tables)
-      : reader_(load_bit_reader(d)), tables_(tables), ss_(scan.ss), se_(scan.se), al_(scan.al) {}
+      : reader_(load_bit_reader(d)),
+        interval_start_(d.cursor),
+        tables_(tables),
+        ss_(scan.ss),
+        se_(scan.se),
+        al_(scan.al) {}
 
   bool failed() const { return reader_.fault != Fault::none; }
+  Fault fault() const { return reader_.fault; }
+  const uint8_t* interval_start() const { return interval_start_; }
+  // What a cut scan gave the blocks before its fault stands.
+  void drop(ComponentPlane&, int32_t, int32_t) {}
+
+  void resume(DecoderState& d, const ScanHeader& scan, const uint8_t* data) {
+    reader_ = bit_reader_over(data, static_cast<int32_t>(d.input_end - data));
+    interval_start_ = data;
+    eob_run_ = 0;
+    for (int32_t i = 0; i < scan.count; ++i) scan.components[i]->dc_predictor = 0;
+  }
+
+  void stop(DecoderState& d, const uint8_t* at) {
+    reader_ = bit_reader_over(at, static_cast<int32_t>(d.input_end - at));
+  }
 
   void block(DecoderState& d, ComponentPlane& c, int32_t bx, int32_t by) {
     // Most blocks of an AC scan lie in a run that ended with an earlier block's end code.
@@ -81,6 +101,7 @@ class ProgressiveHuffman {
     read_restart_marker(reader_, index);
     eob_run_ = 0;
     for (int32_t i = 0; i < scan.count; ++i) scan.components[i]->dc_predictor = 0;
+    if (reader_.fault == Fault::none) interval_start_ = reader_.cursor;
   }
 
   void finish(DecoderState& d) const { store_bit_reader(d, reader_); }
@@ -170,6 +191,7 @@ class ProgressiveHuffman {
   }
 
   BitReader reader_;
+  const uint8_t* interval_start_;
   const ScanTables& tables_;
   int32_t ss_;
   int32_t se_;
@@ -182,6 +204,8 @@ class ProgressiveArithmetic : public ArithmeticScan {
  public:
   ProgressiveArithmetic(const DecoderState& d, const ScanHeader& scan)
       : ArithmeticScan(d, scan), pass_(pass_of(scan)), ss_(scan.ss), se_(scan.se), al_(scan.al) {}
+
+  void drop(ComponentPlane&, int32_t, int32_t) {}
 
   void block(DecoderState& d, ComponentPlane& c, int32_t bx, int32_t by) {
     int16_t* block = block_of(c, bx, by);

@@ -2,8 +2,10 @@
 // process of the frame it belongs to.
 
 #include <cstdint>
+#include <cstring>
 
 #include "jpeg/decoder.h"
+#include "jpeg/marker_codes.h"
 #include "jpeg/progressive.h"
 #include "jpeg/scan_header.h"
 #include "jpeg/sequential.h"
@@ -42,8 +44,17 @@ bool allocate_planes(DecoderState& d, const ScanHeader& scan) {
       fail(d, Fault::out_of_memory);
       return false;
     }
+    if (d.salvage) memset(c.samples, 128, static_cast<size_t>(int64_t{c.stride} * 8 * block_rows));
   }
   return true;
+}
+
+// Passes over a scan's entropy-coded data, to the next marker that is not a restart marker.
+void skip_scan_data(DecoderState& d) {
+  const uint8_t* p = next_marker(d.cursor, d.input_end);
+  while (p != nullptr && marker::is_restart(p[1])) p = next_marker(p + 2, d.input_end);
+  d.cursor = p != nullptr ? p : d.input_end;
+  d.bytes_left = static_cast<int32_t>(d.input_end - d.cursor);
 }
 
 }  // namespace
@@ -59,6 +70,7 @@ void decode_scan(DecoderState& d) {
   if (d.scan_count == 1) d.colour_model = colour_model(d);
   ScanHeader scan{};
   if (!read_scan_header(d, scan)) return;
+  ++d.scans_read;
   // A progressive script was counted at the frame already, as far as the file could be walked;
   // this holds whatever the walk saw.
   d.blocks_visited += scan_blocks(d, scan);
@@ -67,7 +79,12 @@ void decode_scan(DecoderState& d) {
     return;
   }
   if (d.progressive) {
-    if (check_progressive_scan(d, scan)) decode_progressive_scan(d, scan);
+    if (check_progressive_scan(d, scan)) {
+      decode_progressive_scan(d, scan);
+    } else if (!failed(d)) {
+      d.blocks_planned += scan_blocks(d, scan);  // planned, and lost
+      skip_scan_data(d);
+    }
     return;
   }
   if (!check_sequential_scan(d, scan)) return;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "jpeg/decoder.h"
+#include "jpeg/salvage.h"
 
 bool read_scan_header(DecoderState& d, ScanHeader& scan) {
   read_segment_length(d);
@@ -42,15 +43,22 @@ bool read_scan_header(DecoderState& d, ScanHeader& scan) {
 }
 
 bool check_sequential_scan(DecoderState& d, const ScanHeader& scan) {
-  bool fits = scan.ss == 0 && scan.se == 63 && scan.ah == 0 && scan.al == 0;
-  for (int32_t i = 0; i < scan.count; ++i) fits = fits && !scan.components[i]->coded;
-  if (!fits) fail(d, Fault::bad_scan, d.scan_count);
-  return fits;
+  for (int32_t i = 0; i < scan.count; ++i) {
+    if (scan.components[i]->coded) {
+      fail(d, Fault::bad_scan, d.scan_count);
+      return false;
+    }
+  }
+  if (scan.ss == 0 && scan.se == 63 && scan.ah == 0 && scan.al == 0) return true;
+  // Salvage reads the scan as if its fields were those of a sequential one.
+  if (salvages(d, Fault::odd_scan_fields)) {
+    note_damage(d, Fault::odd_scan_fields, d.scan_count);
+    return true;
+  }
+  fail(d, Fault::odd_scan_fields, d.scan_count);
+  return false;
 }
 
-// T.81 G.1.1.1: a progressive scan codes a band of coefficients, the DC alone (of any of the
-// components) or a band of AC coefficients of one component that has had its first DC scan;
-// each coefficient first whole but its Al low bits, then one bit more a scan.
 bool check_progressive_scan(DecoderState& d, const ScanHeader& scan) {
   bool fits = scan.ss <= scan.se && scan.se <= 63 && (scan.ss != 0 || scan.se == 0) &&
               (scan.ss == 0 || scan.count == 1) && scan.al <= 13;
@@ -62,7 +70,12 @@ bool check_progressive_scan(DecoderState& d, const ScanHeader& scan) {
     }
   }
   if (!fits) {
-    fail(d, Fault::bad_progression, d.scan_count);
+    // Salvage passes the scan over, judged against the scans decoded so far.
+    if (salvages(d, Fault::bad_progression)) {
+      note_damage(d, Fault::bad_progression, d.scan_count);
+    } else {
+      fail(d, Fault::bad_progression, d.scan_count);
+    }
     return false;
   }
   for (int32_t i = 0; i < scan.count; ++i) {

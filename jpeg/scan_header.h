@@ -39,6 +39,8 @@ bool read_scan_header(DecoderState& d, ScanHeader& scan);
 
 // A sequential frame codes each component once, whole: spectral values 0, 63 and no successive
 // approximation. A progressive scan must come in its script's order (T.81 G.1.1.1); it records
-// the bits its bands then hold. False (with the decode failed) when the scan does not fit.
+// the bits its bands then hold. False (with the decode failed) when the scan does not fit;
+// salvaging, a sequential scan is read as if its fields fitted, and a progressive one out of
+// order gives false without failing, to be passed over.
 bool check_sequential_scan(DecoderState& d, const ScanHeader& scan);
 bool check_progressive_scan(DecoderState& d, const ScanHeader& scan);

@@ -25,11 +25,17 @@ uint8_t* block_samples(const ComponentPlane& c, int32_t bx, int32_t by) {
   return c.samples + 8 * ((by & c.ring_mask) * c.stride + bx);
 }
 
+// A block salvage gives up: all its coefficients zero, so all its samples 128.
+void drop_block(const ComponentPlane& c, int32_t bx, int32_t by) {
+  uint8_t* samples = block_samples(c, bx, by);
+  for (int32_t y = 0; y < 8; ++y) memset(samples + y * c.stride, 128, 8);
+}
+
 // A sequential scan of Huffman codes, each block decoded into its plane.
 class SequentialHuffman {
  public:
   SequentialHuffman(const DecoderState& d, const ScanHeader& scan, const ScanTables& tables)
-      : reader_(load_bit_reader(d)), kernels_(kernels()) {
+      : reader_(load_bit_reader(d)), interval_start_(d.cursor), kernels_(kernels()) {
     for (int32_t i = 0; i < scan.count; ++i) {
       const ComponentPlane& c = *scan.components[i];
       by_component_[&c - d.components] = block_tables(d, tables, c);
@@ -37,6 +43,8 @@ class SequentialHuffman {
   }
 
   bool failed() const { return reader_.fault != Fault::none; }
+  Fault fault() const { return reader_.fault; }
+  const uint8_t* interval_start() const { return interval_start_; }
 
   // The reader is held in locals for the block: plane stores (bytes, which may alias anything)
   // would otherwise send it back to memory after each one.
@@ -50,12 +58,27 @@ class SequentialHuffman {
   void restart(DecoderState&, const ScanHeader& scan, int32_t index) {
     read_restart_marker(reader_, index);
     for (int32_t i = 0; i < scan.count; ++i) scan.components[i]->dc_predictor = 0;
+    // A marker read well leaves nothing in hand: its bytes were the last fetched.
+    if (reader_.fault == Fault::none) interval_start_ = reader_.cursor;
+  }
+
+  void drop(ComponentPlane& c, int32_t bx, int32_t by) { drop_block(c, bx, by); }
+
+  void resume(DecoderState& d, const ScanHeader& scan, const uint8_t* data) {
+    reader_ = bit_reader_over(data, static_cast<int32_t>(d.input_end - data));
+    interval_start_ = data;
+    for (int32_t i = 0; i < scan.count; ++i) scan.components[i]->dc_predictor = 0;
+  }
+
+  void stop(DecoderState& d, const uint8_t* at) {
+    reader_ = bit_reader_over(at, static_cast<int32_t>(d.input_end - at));
   }
 
   void finish(DecoderState& d) const { store_bit_reader(d, reader_); }
 
  private:
   BitReader reader_;
+  const uint8_t* interval_start_;
   const KernelSet& kernels_;
   BlockTables by_component_[max_components];
 };
@@ -84,6 +107,8 @@ class SequentialArithmetic : public ArithmeticScan {
     }
     kernels_.transform(coefficients, rows_used, block_samples(c, bx, by), c.stride);
   }
+
+  void drop(ComponentPlane& c, int32_t bx, int32_t by) { drop_block(c, bx, by); }
 
  private:
   const KernelSet& kernels_;
