@@ -35,8 +35,10 @@ std::string reason_for(const Job& job, const ConversionOutcome& conversion) {
     case ConversionStatus::write_failed:
       return "";
     default: {
+      // A salvaged file's line says "damaged" already.
       char reason[fault_reason_capacity];
-      describe_fault(conversion.fault, conversion.fault_detail, reason, sizeof reason);
+      describe_fault(conversion.fault, conversion.fault_detail, reason, sizeof reason,
+                     conversion.status != ConversionStatus::salvaged);
       return reason;
     }
   }
@@ -47,12 +49,17 @@ std::string reason_for(const Job& job, const ConversionOutcome& conversion) {
 std::vector<std::string> outcome_lines(const Job& job, const Outcome& outcome) {
   std::vector<std::string> lines;
   const ConversionOutcome& conversion = outcome.conversion;
-  if (outcome.reported && conversion.status != ConversionStatus::converted) {
+  if (outcome.reported && conversion.status == ConversionStatus::salvaged) {
+    lines.push_back(job.input + ": damaged, recovered " +
+                    std::to_string(conversion.recovered_percent) + " % (" +
+                    reason_for(job, conversion) + ")");
+  } else if (outcome.reported && conversion.status != ConversionStatus::converted) {
     const bool about_output = failed_side(conversion.status) == FailedSide::output;
     std::string line =
         (about_output ? job.output : job.input) + ": " + conversion_message(conversion.status);
     const std::string reason = reason_for(job, conversion);
     if (!reason.empty()) line += " (" + reason + ")";
+    if (conversion.salvage_recovers) line += "; --salvage writes what can be recovered";
     lines.push_back(std::move(line));
   }
   size_t start = 0;
@@ -78,8 +85,16 @@ std::vector<std::string> outcome_lines(const Job& job, const Outcome& outcome) {
   return lines;
 }
 
-bool converted(const Outcome& outcome) {
-  return outcome.reported && outcome.conversion.status == ConversionStatus::converted;
+FileResult result_of(const Outcome& outcome) {
+  if (!outcome.reported) return FileResult::failed;
+  switch (outcome.conversion.status) {
+    case ConversionStatus::converted:
+      return FileResult::converted;
+    case ConversionStatus::salvaged:
+      return FileResult::salvaged;
+    default:
+      return FileResult::failed;
+  }
 }
 
 int usage_error(const std::string& message) {
@@ -123,14 +138,14 @@ int run(const std::vector<std::string>& args) {
     } else if (job.problem.empty()) {
       todo.push_back(i);
     } else {
-      reporter.count(false);
+      reporter.count(FileResult::failed);
       reporter.line((job.problem_is_output ? job.output : job.input) + ": " + job.problem);
     }
   }
 
   WorkerEvents events;
   events.done = [&](size_t index, const Outcome& outcome) {
-    reporter.count(converted(outcome));
+    reporter.count(result_of(outcome));
     for (const std::string& line : outcome_lines(plan.jobs[index], outcome)) reporter.line(line);
     reporter.tick();
   };
@@ -139,13 +154,15 @@ int run(const std::vector<std::string>& args) {
   platform_sync_outputs(options.sync);
   ConversionOptions conversion;
   conversion.auto_orient = options.auto_orient;
+  conversion.salvage = options.salvage;
   const int32_t workers = options.jobs > 0 ? options.jobs : default_worker_count();
   // Workers side by side keep the processors busy: each takes one thread.
   if (workers > 1 && todo.size() > 1) conversion.threads = 1;
   const int stopped_by = run_workers(plan.jobs, todo, workers, conversion, events);
   reporter.finish(stopped_by != 0);
   if (stopped_by != 0) return 128 + stopped_by;
-  return reporter.failed() == 0 ? 0 : 1;
+  if (reporter.failed() > 0) return 1;
+  return reporter.salvaged() > 0 ? 3 : 0;
 }
 
 }  // namespace

@@ -76,9 +76,9 @@ class Parser {
       return take_value(name, attached, has_value, &value) && set_output(value);
     }
     if (name == "--jobs") return take_value(name, attached, has_value, &value) && set_jobs(value);
-    if (has_value &&
-        (name == "--recursive" || name == "--quiet" || name == "--update" || name == "--sync" ||
-         name == "--auto-orient" || name == "--help" || name == "--version")) {
+    if (has_value && (name == "--recursive" || name == "--quiet" || name == "--update" ||
+                      name == "--sync" || name == "--auto-orient" || name == "--salvage" ||
+                      name == "--help" || name == "--version")) {
       return fail("option '" + std::string(name) + "' takes no value");
     }
     if (name == "--recursive") {
@@ -91,6 +91,8 @@ class Parser {
       parsed.options.sync = true;
     } else if (name == "--auto-orient") {
       parsed.options.auto_orient = true;
+    } else if (name == "--salvage") {
+      parsed.options.salvage = true;
     } else if (name == "--help") {
       help = true;
     } else if (name == "--version") {
@@ -190,13 +192,14 @@ ParsedArguments parse_arguments(const std::vector<std::string>& args) {
 }
 
 const char* usage_text() {
-  return R"(NAME
+  return R"text(NAME
     bmpsepia - turn JPEG photographs into sepia-toned 24-bit BMP pictures
 
 SYNOPSIS
-    bmpsepia [-q] [-u] [--auto-orient] [--sync] IN.jpg|- OUT.bmp|-
-    bmpsepia [-q] [-u] [--auto-orient] [--sync] -o OUT.bmp IN.jpg
-    bmpsepia [-q] [-r] [-u] [-j N] [--auto-orient] [--sync] -o FOLDER IN...
+    bmpsepia [-q] [-u] [--auto-orient] [--salvage] [--sync] IN.jpg|- OUT.bmp|-
+    bmpsepia [-q] [-u] [--auto-orient] [--salvage] [--sync] -o OUT.bmp IN.jpg
+    bmpsepia [-q] [-r] [-u] [-j N] [--auto-orient] [--salvage] [--sync]
+             -o FOLDER IN...
 
 DESCRIPTION
     The first form converts one file. When OUT.bmp is an existing folder, the
@@ -256,6 +259,20 @@ DESCRIPTION
     picture as stored. A quarter turn holds the whole sepia picture in memory,
     3 bytes a pixel, besides the decoded planes.
 
+    With --salvage, a damaged file is written as far as it can be recovered,
+    as viewers show it, and told as "IN: damaged, recovered 62 % (REASON)";
+    a file that converts without it converts the same with it. Recovered:
+    stray bytes before a marker; a sequential scan header with progressive
+    fields; a progressive scan out of order (passed over); bad or cut-short
+    coded data (the scan stops there and goes on at the next restart marker,
+    if any); a file cut short or ending early (what was decoded stands). What
+    no scan reached is mid-grey in sepia. Not recovered: a file with no frame
+    header or no scan, a missing Huffman table, a bad table segment, a kind of
+    file that is not read, not enough memory. A salvaged file may claim a
+    picture far larger than its data; it is held, as every file is, by the
+    2 GiB bound, and takes the memory its size says. Without --salvage such a
+    file is refused, with a hint when --salvage would recover it.
+
     JPEG files are read whether baseline, extended sequential or progressive,
     Huffman or arithmetic-coded (8-bit samples), in one scan or several,
     greyscale, YCbCr, RGB, CMYK and YCCK, any size up to what a BMP can hold
@@ -273,6 +290,7 @@ OPTIONS
     -u, --update         convert only files whose output is missing or older
                          than the input, by modification time alone
         --auto-orient    turn each picture upright as its EXIF orientation says
+        --salvage        write what can be recovered of a damaged file
         --sync           flush each output and its folder to the disk before
                          counting it converted (slower)
     -h, --help           show this text
@@ -286,6 +304,9 @@ MESSAGES
             read (12-bit samples, lossless JPEG, sampling factor 3...),
             "damaged: ..." for a file that breaks the format (bad Huffman code
             in scan 1, restart marker out of order...), or "not a JPEG file"
+        photos/x.jpg: damaged, recovered 62 % (bad Huffman code in scan 1)
+            under --salvage; without it, a refusal that salvage would
+            recover ends with "; --salvage writes what can be recovered"
         out/x.bmp: Error opening the output file.
         out/x.bmp: Error writing the output file.   (a full disk, for instance)
     The streams are named "standard input" and "standard output".
@@ -294,7 +315,7 @@ MESSAGES
     character or a byte that is not UTF-8.
     On a terminal a batch shows one progress line; every batch ends with a
     summary line unless -q is given, such as
-        bmpsepia: 41 converted, 5 skipped, 3 failed, 1.9 s
+        bmpsepia: 41 converted, 2 salvaged, 5 skipped, 3 failed, 1.9 s
     where a count that is zero is left out.
 
 EXIT STATUS
@@ -302,6 +323,7 @@ EXIT STATUS
     1  at least one file was not converted
     2  the command line was not understood, a stream is a terminal, or an
        output is named as another picture format
+    3  every file was converted or skipped, but some only salvaged
     130  interrupted (143 when terminated): the conversions under way were
          finished, the others not started. A second interrupt stops the
          conversions under way at once; they leave nothing behind.
@@ -312,5 +334,5 @@ EXAMPLES
     bmpsepia -r -j 4 --auto-orient -o sepia ~/Pictures/2019
     bmpsepia -r -u -o photos photos     (each NAME.bmp beside its NAME.jpg)
     cat photo.jpg | bmpsepia --auto-orient - - > photo.bmp
-)";
+)text";
 }

@@ -17,6 +17,7 @@ struct Options {
   bool update = false;       // leave alone each output no older than its input
   bool sync = false;         // flush each output and its folder before counting it converted
   bool auto_orient = false;  // turn each picture upright as its EXIF orientation says
+  bool salvage = false;      // write what can be recovered of a damaged file
 };
 
 struct ParsedArguments {

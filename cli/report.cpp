@@ -85,6 +85,7 @@ std::string progress_text(size_t done, size_t total, int64_t elapsed_ms) {
 
 std::string summary_text(const Tally& tally, int64_t elapsed_ms) {
   const std::pair<size_t, const char*> parts[] = {{tally.converted, " converted"},
+                                                  {tally.salvaged, " salvaged"},
                                                   {tally.skipped, " skipped"},
                                                   {tally.failed, " failed"},
                                                   {tally.not_started, " not started"}};
@@ -112,7 +113,7 @@ int64_t Reporter::elapsed_ms() const {
 }
 
 void Reporter::draw() {
-  std::string text = "bmpsepia: " + progress_text(converted_ + failed_, total_, elapsed_ms());
+  std::string text = "bmpsepia: " + progress_text(done(), total_, elapsed_ms());
   // A line wider than the terminal would wrap, and "\r" returns only to the last row of it.
   const size_t columns = terminal_columns();
   if (text.size() >= columns) text.resize(columns - 1);
@@ -135,7 +136,11 @@ void Reporter::line(const std::string& text) {
   if (progress_) draw();
 }
 
-void Reporter::count(bool converted) { ++(converted ? converted_ : failed_); }
+void Reporter::count(FileResult result) {
+  ++(result == FileResult::converted  ? converted_
+     : result == FileResult::salvaged ? salvaged_
+                                      : failed_);
+}
 
 void Reporter::skip() { ++skipped_; }
 
@@ -145,10 +150,9 @@ void Reporter::tick() {
 
 void Reporter::finish(bool interrupted) {
   if (progress_) clear();
-  const size_t done = converted_ + failed_;
   if (summary_ || interrupted) {
+    const Tally tally{converted_, salvaged_, skipped_, failed_, total_ - done()};
     write_stderr("bmpsepia: " + (interrupted ? std::string("interrupted: ") : std::string()) +
-                 summary_text(Tally{converted_, skipped_, failed_, total_ - done}, elapsed_ms()) +
-                 "\n");
+                 summary_text(tally, elapsed_ms()) + "\n");
   }
 }

@@ -19,13 +19,16 @@ std::string progress_text(size_t done, size_t total, int64_t elapsed_ms);
 // How the files of a batch ended, each counted once.
 struct Tally {
   size_t converted = 0;
-  size_t skipped = 0;  // up to date, under --update
+  size_t salvaged = 0;  // damaged, written as far as recovered, under --salvage
+  size_t skipped = 0;   // up to date, under --update
   size_t failed = 0;
   size_t not_started = 0;  // after an interruption
 };
 
-// "41 converted, 5 skipped, 3 failed, 1.9 s": what is zero is left out.
+// "41 converted, 2 salvaged, 5 skipped, 3 failed, 1.9 s": what is zero is left out.
 std::string summary_text(const Tally& tally, int64_t elapsed_ms);
+
+enum class FileResult : uint8_t { converted, salvaged, failed };
 
 class Reporter {
  public:
@@ -33,21 +36,23 @@ class Reporter {
 
   // One whole line, escaped, the progress line kept below it.
   void line(const std::string& text);
-  void count(bool converted);  // shown by the next line or tick
-  void skip();                 // a file left alone: in the summary, not in the progress line
-  void tick();                 // redraws the progress line when it is due
+  void count(FileResult result);  // shown by the next line or tick
+  void skip();                    // a file left alone: in the summary, not in the progress line
+  void tick();                    // redraws the progress line when it is due
   void finish(bool interrupted);
 
-  size_t converted() const { return converted_; }
+  size_t salvaged() const { return salvaged_; }
   size_t failed() const { return failed_; }
 
  private:
   int64_t elapsed_ms() const;
+  size_t done() const { return converted_ + salvaged_ + failed_; }
   void draw();
   void clear();
 
   size_t total_;  // the files to convert or to fail, the skipped ones not among them
   size_t converted_ = 0;
+  size_t salvaged_ = 0;
   size_t failed_ = 0;
   size_t skipped_ = 0;
   bool progress_;

@@ -94,7 +94,7 @@ ConversionOutcome ended(const ConversionOptions& options, ConversionStatus statu
   if (options.print_message && conversion_message(status) != nullptr) {
     emit_message(conversion_message(status));
   }
-  return ConversionOutcome{status, fault, detail, 0, 1, 0, 0};
+  return ConversionOutcome{status, fault, detail, 0, 1, 0, 0, false};
 }
 
 ConversionOutcome refused(const ConversionOptions& options, Fault fault, int32_t detail = 0) {
@@ -170,8 +170,11 @@ ConversionOutcome convert_jpeg(const char* input_path, const char* output_path,
   if (failed(*decoder)) {
     const Fault fault = decoder->fault;
     const int32_t detail = decoder->fault_detail;
+    const bool recovers = !decoder->salvage && recoverable(*decoder, fault);
     delete_decoder(decoder);
-    return refused(options, fault, detail);
+    ConversionOutcome outcome = refused(options, fault, detail);
+    outcome.salvage_recovers = recovers;
+    return outcome;
   }
   // A salvaged picture says what it lost: its first damage and the share recovered.
   const bool damaged = decoder->damage != Fault::none;
@@ -181,7 +184,8 @@ ConversionOutcome convert_jpeg(const char* input_path, const char* output_path,
                             damaged ? recovered_percent(*decoder) : 100,
                             1,
                             0,
-                            0};
+                            0,
+                            false};
   if (piped.used) {
     const Picture picture = picture_of(*decoder);
     delete_decoder(decoder);

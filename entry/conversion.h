@@ -57,6 +57,8 @@ struct ConversionOutcome {
   int32_t orientation;        // the EXIF orientation applied, 1 (none) to 8
   int32_t width;              // of the picture written, or 0
   int32_t height;
+  // Of a refused decode: whether salvage recovers its fault, so that a hint may offer it.
+  bool salvage_recovers;
 };
 
 // BMPSepia's result for an outcome: BMPSEPIA_CONVERTED (for a salvaged one too) or

@@ -107,7 +107,7 @@ ConversionStatus fault_status(Fault fault) {
   return ConversionStatus::damaged;
 }
 
-void describe_fault(Fault fault, int32_t detail, char* out, size_t capacity) {
+void describe_fault(Fault fault, int32_t detail, char* out, size_t capacity, bool with_kind) {
   out[0] = '\0';
   TextOut text{out, capacity};
   if (fault == Fault::none) return;
@@ -115,8 +115,8 @@ void describe_fault(Fault fault, int32_t detail, char* out, size_t capacity) {
   for (const FaultReason& row : fault_reasons) {
     if (row.fault == fault) reason = &row;
   }
-  if (reason->kind == Kind::not_supported) text.put("not supported: ");
-  if (reason->kind == Kind::damaged) text.put("damaged: ");
+  if (with_kind && reason->kind == Kind::not_supported) text.put("not supported: ");
+  if (with_kind && reason->kind == Kind::damaged) text.put("damaged: ");
   for (const char* c = reason->text; *c != '\0'; ++c) {
     if (*c == '#' && reason->detail != Detail::none) {
       text.put_number(detail, reason->detail);

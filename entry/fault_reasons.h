@@ -30,6 +30,7 @@ struct FaultReason {
 ConversionStatus fault_status(Fault fault);
 
 // The reason for `fault` with its detail, terminated, cut to `capacity` bytes (capacity > 0).
-// A fault the table lacks still gets a generic reason; Fault::none gets an empty one.
-void describe_fault(Fault fault, int32_t detail, char* out, size_t capacity);
+// A fault the table lacks still gets a generic reason; Fault::none gets an empty one. Without
+// `with_kind` the "not supported: " or "damaged: " before it is left out.
+void describe_fault(Fault fault, int32_t detail, char* out, size_t capacity, bool with_kind = true);
 constexpr size_t fault_reason_capacity = 96;  // enough for every reason in the table

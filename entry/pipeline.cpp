@@ -25,10 +25,10 @@ std::atomic<int32_t> conversions_under_way{0};
 // One thread's rendering and writing of MCU rows.
 struct RowWriter {
   PictureRows rows{};
-  bool rendering = false;    // `rows` is begun
-  uint8_t* band = nullptr;   // the picture rows of one MCU row, as the file holds them
-  int32_t next = 0;          // the MCU row to write next
-  int32_t end = 0;           // and the one after its last
+  bool rendering = false;   // `rows` is begun
+  uint8_t* band = nullptr;  // the picture rows of one MCU row, as the file holds them
+  int32_t next = 0;         // the MCU row to write next
+  int32_t end = 0;          // and the one after its last
   BmpWriteResult written = BmpWriteResult::written;
 };
 

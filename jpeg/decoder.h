@@ -89,8 +89,11 @@ struct DecoderState {
   // Salvage: faults that a strict decode stops at but that leave a picture to recover are
   // passed over (jpeg/salvage.h); the first is kept here, and the blocks decoded counted.
   bool salvage;
+  int64_t
+      max_pixels;  // a larger frame is refused as too large before anything is allocated; 0: none
   Fault damage;
   int32_t damage_detail;
+  bool junk_met;  // not salvaging: bytes stood where a marker should, which salvage passes over
   int64_t blocks_planned;  // by the scans read, and for components no scan read
   int64_t blocks_decoded;
   const uint8_t* cursor;

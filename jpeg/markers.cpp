@@ -34,8 +34,11 @@ uint8_t read_marker(DecoderState& d) {
     fail(d, Fault::truncated);
     return 0;
   }
-  if (d.cursor[0] != marker::fill && (d.scan_count > 0 || !is_taken(d.cursor[1])) &&
-      salvages(d, Fault::junk_bytes)) {
+  const bool misplaced =
+      d.cursor[0] != marker::fill && (d.scan_count > 0 || !is_taken(d.cursor[1]));
+  // A strict decode fails at once on such bytes, with a fault salvage would pass over.
+  if (misplaced && !d.salvage) d.junk_met = true;
+  if (misplaced && salvages(d, Fault::junk_bytes)) {
     int32_t junk = 0;
     while (junk < d.bytes_left && d.cursor[junk] != marker::fill) ++junk;
     note_damage(d, Fault::junk_bytes, junk);
@@ -268,7 +271,8 @@ void parse_frame_header(DecoderState& d) {
   d.mcus_down = (d.height + d.mcu_height - 1) / d.mcu_height;
   // Every picture is written as 3-byte pixels, and a BMP file's size must fit its 32-bit field:
   // refusing more than INT32_MAX bytes of pixels keeps every later picture size in 32 bits.
-  if (int64_t{d.width} * d.height * 3 > INT32_MAX) {
+  if (int64_t{d.width} * d.height * 3 > INT32_MAX ||
+      (d.max_pixels > 0 && int64_t{d.width} * d.height > d.max_pixels)) {
     fail(d, Fault::too_large);
     return;
   }

@@ -45,8 +45,7 @@ Strip load_strip(const DecoderState& d, int32_t row, StripPlanes* planes) {
     const int32_t first_block_row = row * c.v_samp;
     const bool whole = d.ring_rows == 0;
     strip.first_row[i] = whole ? 0 : 8 * first_block_row;
-    strip.rows[i] =
-        c.samples + (whole ? 0 : 8 * int64_t{first_block_row & c.ring_mask} * c.stride);
+    strip.rows[i] = c.samples + (whole ? 0 : 8 * int64_t{first_block_row & c.ring_mask} * c.stride);
   }
   return strip;
 }

@@ -40,8 +40,8 @@ Recovery recovery_of(Fault fault) {
   return Recovery::refuse;
 }
 
-bool salvages(const DecoderState& d, Fault fault) {
-  if (!d.salvage) return false;
+bool recoverable(const DecoderState& d, Fault fault) {
+  if (d.junk_met) return true;  // the fault, whatever it is, came of the junk
   const Recovery recovery = recovery_of(fault);
   if (recovery == Recovery::refuse) return false;
   // Too little data is judged at the frame header, before any scan; the rest of what keeps the

@@ -19,13 +19,19 @@ enum class Recovery : uint8_t {
 // The one table, fault by fault.
 Recovery recovery_of(Fault fault);
 
-// Whether a salvaging decode passes over `fault` here: it salvages, the fault's recovery is not
-// refuse, and for what keeps the decoded picture, there is one (a frame and a scan).
-bool salvages(const DecoderState& d, Fault fault);
+// Whether salvage would pass over `fault` here: its recovery is not refuse, and for what keeps
+// the decoded picture, there is one (a frame and a scan).
+bool recoverable(const DecoderState& d, Fault fault);
 
-// Keeps the first damage passed over, for the outcome.
+// Whether this decode passes over `fault`: it salvages, and the fault is recoverable.
+inline bool salvages(const DecoderState& d, Fault fault) {
+  return d.salvage && recoverable(d, fault);
+}
+
+// Keeps the first damage passed over, for the outcome. Too little data, judged before any scan,
+// yields to the fault it leads to, which tells more.
 inline void note_damage(DecoderState& d, Fault fault, int32_t detail) {
-  if (d.damage != Fault::none) return;
+  if (d.damage != Fault::none && d.damage != Fault::too_little_data) return;
   d.damage = fault;
   d.damage_detail = detail;
 }

@@ -126,7 +126,6 @@ void walk_scan(DecoderState& d, const ScanHeader& scan, Coding& coding, bool fin
     }
     if (!salvages(d, coding.fault())) return;  // the coding hands the fault over as it finishes
     note_damage(d, coding.fault(), d.scan_count);
-    if (broken) drop_mcu(mcu);
     // The interval that began after the last marker read well: the fault's own, or after a
     // marker that did not come where it should, the one it ended.
     const int32_t interval = interval_mcus == 0 ? 0 : (broken ? mcu : mcu - 1) / interval_mcus;
@@ -134,8 +133,10 @@ void walk_scan(DecoderState& d, const ScanHeader& scan, Coding& coding, bool fin
     const int32_t next =
         interval_mcus == 0 ? -1 : resume_point(d, interval, coding.interval_start(), &data);
     const int32_t resume_mcu = next < 0 ? total : next * interval_mcus;
-    for (int32_t lost = mcu + (broken ? 1 : 0); lost < resume_mcu && lost < total; ++lost) {
+    // Published row by row as they are given up: a ring of rows holds only the last few.
+    for (int32_t lost = mcu; lost < resume_mcu && lost < total; ++lost) {
       drop_mcu(lost);
+      if ((lost + 1) % layout.across == 0) publish(lost + 1);
     }
     if (next < 0 || resume_mcu >= total) {
       publish(total);

@@ -42,7 +42,7 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 [ "$status" -eq 1 ] || fail "exit status $status, want 1 (one failed file)"
 [ ! -s "$work/out" ] || fail "standard output: $(cat "$work/out")"
-grep -qxF "./bad.jpg: Error decoding jpg. Please try again... (damaged: restart marker out of order)" \
+grep -qxF "./bad.jpg: Error decoding jpg. Please try again... (damaged: restart marker out of order); --salvage writes what can be recovered" \
   "$work/err" || fail "no message for the damaged file: $(cat "$work/err")"
 for picture in "${!want[@]}"; do
   if [ ! -f "$photos/$picture" ]; then

@@ -202,11 +202,12 @@ TEST(Report, ProgressAndSummaryLines) {
   EXPECT_EQ(progress_text(120, 120, 60000), "120/120 (100%), 2.0 files/s, 0:00 left");
   EXPECT_EQ(progress_text(1, 10000, 1000), "1/10000 (0%), 1.0 files/s, 2:46:39 left");
   EXPECT_EQ(progress_text(1, 3, 10), "1/3 (33%), 100.0 files/s, 0:00 left");
-  EXPECT_EQ(summary_text(Tally{118, 0, 2, 0}, 3420), "118 converted, 2 failed, 3.4 s");
-  EXPECT_EQ(summary_text(Tally{41, 5, 3, 0}, 1940), "41 converted, 5 skipped, 3 failed, 1.9 s");
-  EXPECT_EQ(summary_text(Tally{5, 0, 0, 7}, 49), "5 converted, 7 not started, 0.0 s");
-  EXPECT_EQ(summary_text(Tally{0, 4, 0, 0}, 10), "4 skipped, 0.0 s");
-  EXPECT_EQ(summary_text(Tally{1000, 0, 0, 0}, 754000), "1000 converted, 12:34");
+  EXPECT_EQ(summary_text(Tally{118, 0, 0, 2, 0}, 3420), "118 converted, 2 failed, 3.4 s");
+  EXPECT_EQ(summary_text(Tally{41, 2, 5, 3, 0}, 1940),
+            "41 converted, 2 salvaged, 5 skipped, 3 failed, 1.9 s");
+  EXPECT_EQ(summary_text(Tally{5, 0, 0, 0, 7}, 49), "5 converted, 7 not started, 0.0 s");
+  EXPECT_EQ(summary_text(Tally{0, 0, 4, 0, 0}, 10), "4 skipped, 0.0 s");
+  EXPECT_EQ(summary_text(Tally{1000, 0, 0, 0, 0}, 754000), "1000 converted, 12:34");
   EXPECT_EQ(format_duration(59499), "0:59");
   EXPECT_EQ(format_duration(59500), "1:00");
   EXPECT_EQ(format_duration(3600000), "1:00:00");

@@ -31,7 +31,8 @@ const char* const good_files[] = {"suite_32x32_420.jpg", "cimg_f028c_591x400_444
                                   "gofuzz_video001_150x103_422.jpg",
                                   "cimg_gel_508x349_grey_2x2_dri32.jpg", "suite_13x13_grey.jpg"};
 const char* const damaged_file = "bad_lepton_nofsync.jpg";
-const std::string reason_of_damaged = " (damaged: restart marker out of order)";
+const std::string reason_of_damaged =
+    " (damaged: restart marker out of order); --salvage writes what can be recovered";
 const std::string damaged_message = "Error decoding jpg. Please try again..." + reason_of_damaged;
 const char* const bogus_table_file = "bad_cimg_bogus_dht.jpeg";
 const char* const large_file = "jxl_flower_2268x1512_420_dri13.jpg";
@@ -216,7 +217,7 @@ TEST(Tool, BadFilesAmongGoodOnesAreNamedAndTheGoodOnesWritten) {
                        "photos/bogus.jpg: Error decoding jpg. Please try again... (damaged: bad "
                        "marker segment)",
                        "photos/damaged.jpg: Error decoding jpg. Please try again... (damaged: "
-                       "restart marker out of order)",
+                       "restart marker out of order); --salvage writes what can be recovered",
                        "photos/empty.jpg: Error decoding jpg. Please try again... (not a JPEG "
                        "file)"}));
 }
@@ -414,6 +415,51 @@ TEST(Tool, OutputFormsAndUpdates) {
       want[name] = from == folder ? "/" : expected_digest(good_files[from]);
     }
     EXPECT_EQ(tree_of(dir.root()), want);
+  }
+}
+
+// Damaged files with and without --salvage: the line each gets, the summary, the exit status.
+TEST(Tool, SalvageLinesAndExitStatus) {
+  const std::string refused = "n.jpg: " + damaged_message;
+  const std::string hint = "\n";
+  const std::string salvaged = "n.jpg: damaged, recovered 66 % (restart marker out of order)\n";
+  const std::string bogus =
+      "b.jpeg: Error decoding jpg. Please try again... (damaged: bad marker "
+      "segment)\n";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  } cases[] = {
+      {{"n.jpg", "o.bmp"}, 1, refused + hint},
+      {{"--salvage", "n.jpg", "o.bmp"}, 3, salvaged},
+      {{"--salvage", "g.jpg", "o.bmp"}, 0, ""},
+      {{"b.jpeg", "o.bmp"}, 1, bogus},
+      {{"--salvage", "-o", "out", "g.jpg", "n.jpg"},
+       3,
+       salvaged + "bmpsepia: 1 converted, 1 salvaged\n"},
+      {{"--salvage", "-o", "out", "n.jpg", "b.jpeg"},
+       1,
+       salvaged + bogus + "bmpsepia: 1 salvaged, 1 failed\n"},
+      {{"--salvage=yes", "n.jpg", "o.bmp"}, 2, "bmpsepia: option '--salvage' takes no value\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    TempDir dir;
+    copy_corpus(damaged_file, dir.path("n.jpg"));
+    copy_corpus(bogus_table_file, dir.path("b.jpeg"));
+    copy_corpus(good_files[0], dir.path("g.jpg"));
+    const ProgramRun run = run_tool(c.args, in_folder(dir.root()));
+    EXPECT_EQ(run.status, c.status);
+    std::vector<std::string> lines = lines_of(run.err), want = lines_of(c.err);
+    if (c.status == 2) lines.resize(1);
+    for (std::string& line : lines) {
+      line = without_time(line + "\n");
+      line.pop_back();
+    }
+    std::sort(lines.begin(), lines.end());  // workers finish in any order
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(lines, want) << run.err;
   }
 }
 

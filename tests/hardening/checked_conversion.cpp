@@ -94,22 +94,36 @@ CheckedConversion convert_and_check(const Bytes& jpeg, const TempDir& dir) {
   return CheckedConversion{c.result, problem};
 }
 
-CheckedConversion decode_and_check(const Bytes& jpeg) {
+CheckedConversion decode_and_check(const Bytes& jpeg, bool salvage, int64_t max_pixels) {
   const int32_t blocks_before = platform_live_allocations();
-  const DecodedPicture picture = decode_picture(jpeg);
+  const DecodedPicture picture = decode_picture(jpeg, true, salvage, max_pixels);
   CheckedConversion outcome{picture.result == 0 ? 999 : 1, ""};
+  outcome.damaged = picture.damage != Fault::none;
+  outcome.pixel_hash = 14695981039346656037u;  // FNV-1a
+  for (const uint8_t byte : picture.pixels)
+    outcome.pixel_hash = (outcome.pixel_hash ^ byte) * 1099511628211u;
   if ((picture.result == 0) != (picture.fault == Fault::none)) {
     outcome.problem = "decode_jpeg gave " + std::to_string(picture.result) + " with fault " +
                       std::to_string(static_cast<int>(picture.fault));
   }
   int32_t width = 0;
   int32_t height = 0;
-  if (outcome.result == 999 && !declared_frame_size(jpeg, &width, &height)) {
+  // Bytes that salvage passed over may lead the check's walk of the segments astray.
+  const bool walked = declared_frame_size(jpeg, &width, &height) &&
+                      !(salvage && picture.damage == Fault::junk_bytes);
+  if (salvage && !walked) {
+    width = picture.width;
+    height = picture.height;
+  }
+  const size_t pixel_bytes = size_t{3} * static_cast<size_t>(width) * static_cast<size_t>(height);
+  if (outcome.result == 999 && !walked && !salvage) {
     outcome.problem = "decoded a file without a frame";
   } else if (outcome.result == 999 && (picture.width != width || picture.height != height)) {
     outcome.problem = "decoded " + std::to_string(picture.width) + "x" +
                       std::to_string(picture.height) + " from a frame of " + std::to_string(width) +
                       "x" + std::to_string(height);
+  } else if (outcome.result == 999 && picture.pixels.size() != pixel_bytes) {
+    outcome.problem = "rendered " + std::to_string(picture.pixels.size()) + " bytes";
   } else if (outcome.result == 999) {
     uint8_t header[bmp_header_bytes];
     build_bmp_header(width, height, header);

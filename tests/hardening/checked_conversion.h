@@ -13,7 +13,9 @@ Conversion convert_catching_messages(const std::string& jpeg_path, const std::st
 
 struct CheckedConversion {
   int result;
-  std::string problem;  // empty when the outcome is sound
+  std::string problem;      // empty when the outcome is sound
+  bool damaged = false;     // salvaging: damage was passed over
+  uint64_t pixel_hash = 0;  // of the decoded picture's pixels
 };
 
 // Writes `jpeg` into `dir` and converts it there. A sound outcome is either 999, no message and
@@ -24,5 +26,6 @@ CheckedConversion convert_and_check(const Bytes& jpeg, const TempDir& dir);
 
 // The same through the decoder alone, in memory, as the fuzz target does: decode_jpeg, render
 // every row, build the BMP header, free the record. 999 stands for a decoded picture of the
-// declared size; a failure must name its fault.
-CheckedConversion decode_and_check(const Bytes& jpeg);
+// declared size; a failure must name its fault. Salvaging, passed-over bytes may hide the frame
+// header from the check's walk, so the picture's size is checked only when the walk finds it.
+CheckedConversion decode_and_check(const Bytes& jpeg, bool salvage = false, int64_t max_pixels = 0);

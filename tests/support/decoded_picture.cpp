@@ -5,13 +5,16 @@
 #include "entry/orientation.h"
 #include "render/render.h"
 
-DecodedPicture decode_picture(const Bytes& jpeg, bool tone) {
+DecodedPicture decode_picture(const Bytes& jpeg, bool tone, bool salvage, int64_t max_pixels) {
   DecodedPicture picture;
   DecoderState* d = new_decoder();
   if (d == nullptr) return picture;
+  d->salvage = salvage;
+  d->max_pixels = max_pixels;
   picture.result = decode_jpeg(*d, jpeg.data(), static_cast<int32_t>(jpeg.size()));
   picture.fault = d->fault;
   picture.fault_detail = d->fault_detail;
+  picture.damage = d->damage;
   RenderOptions options;
   options.tone = tone;
   PictureRows rows;

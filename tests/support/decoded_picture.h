@@ -16,11 +16,15 @@ struct DecodedPicture {
   int32_t width = 0;
   int32_t height = 0;
   int32_t orientation = 1;
-  Bytes pixels;  // width x height x 3
+  Fault damage = Fault::none;  // salvaging: the first damage passed over
+  Bytes pixels;                // width x height x 3
 };
 
-// `tone` false renders the plain colour, for comparing it with other decoders.
-DecodedPicture decode_picture(const Bytes& jpeg, bool tone = true);
+// `tone` false renders the plain colour, for comparing it with other decoders; `salvage` writes
+// what can be recovered of a damaged file.
+// `max_pixels` (0: none) refuses larger frames as too large.
+DecodedPicture decode_picture(const Bytes& jpeg, bool tone = true, bool salvage = false,
+                              int64_t max_pixels = 0);
 
 // A cleared record for each test, freed with whatever it holds at the end. Give each suite its
 // own name for it: `using FrameHeader = DecoderTest;`.
