@@ -17,9 +17,12 @@ Picture picture_of(const DecoderState& d) {
   p.model = d.colour_model;
   p.orientation = d.orientation;
   p.component_count = d.component_count;
+  const int32_t h_max = d.mcu_width / 8;
+  const int32_t v_max = d.mcu_height / 8;
   for (int32_t i = 0; i < d.component_count; ++i) {
     const ComponentPlane& c = d.components[i];
-    p.planes[i] = PicturePlane{c.plane_width, c.plane_height, c.stride, c.v_samp};
+    p.planes[i] = PicturePlane{c.plane_width, c.plane_height,   c.stride,
+                               c.v_samp,      h_max / c.h_samp, v_max / c.v_samp};
   }
   p.mcu_height = d.mcu_height;
   p.mcus_down = d.mcus_down;
