@@ -32,9 +32,9 @@ ColourModel colour_model(const DecoderState& d) {
 bool allocate_planes(DecoderState& d, const ScanHeader& scan) {
   const bool streamed =
       scan.count == d.component_count && d.rows_sink != nullptr && d.rows_sink(d.rows_context, 0);
-  bool masked = true;
-  for (int32_t i = 0; i < d.component_count; ++i) masked = masked && d.components[i].v_samp != 3;
-  d.ring_rows = streamed && masked && d.mcus_down > ring_mcu_rows ? ring_mcu_rows : 0;
+  bool by_mask = true;
+  for (int32_t i = 0; i < d.component_count; ++i) by_mask = by_mask && d.components[i].v_samp != 3;
+  d.ring_rows = streamed && by_mask && d.mcus_down > ring_mcu_rows ? ring_mcu_rows : 0;
   for (int32_t i = 0; i < d.component_count; ++i) {
     ComponentPlane& c = d.components[i];
     const int32_t block_rows = d.ring_rows != 0 ? d.ring_rows * c.v_samp : c.blocks_down;
