@@ -173,7 +173,6 @@ TEST_F(FrameHeader, Refusals) {
   } cases[] = {
       {"precision 12", frame(8, 8, {{1, 0x11, 0}}, 12)},
       {"factor 5", frame(8, 8, {{1, 0x51, 0}})},
-      {"factor 3 beside 2", frame(8, 8, {{1, 0x31, 0}, {2, 0x21, 1}, {3, 0x11, 1}})},
       {"factor 0", frame(8, 8, {{1, 0x10, 0}})},
       {"horizontal factor 0", frame(8, 8, {{1, 0x01, 0}})},
       {"quantisation selector 4", frame(8, 8, {{1, 0x11, 4}})},
@@ -235,13 +234,6 @@ TEST_F(FrameHeader, Geometry) {
        {64, 8, 8},
        {8, 8, 8},
        {64, 8, 8}},
-      {"factor 3 across, 2 down",
-       frame(100, 75, {{1, 0x32, 0}, {2, 0x11, 1}, {3, 0x11, 1}}),
-       5,
-       5,
-       {100, 34, 34},
-       {75, 38, 38},
-       {120, 40, 40}},
       {"bytes after the components",
        [] {
          Bytes8 s = frame(8, 8, {{1, 0x11, 0}});

@@ -185,18 +185,12 @@ TEST(Render, SubsampledPlanesReadAsReplicated) {
     const char* name;
     int32_t across[3], down[3];
   } layouts[] = {
-      {"4:4:4", {1, 1, 1}, {1, 1, 1}},
-      {"4:2:0", {1, 2, 2}, {1, 2, 2}},
-      {"4:2:2", {1, 2, 2}, {1, 1, 1}},
-      {"4:4:0", {1, 1, 1}, {1, 2, 2}},
-      {"4:1:1", {1, 4, 4}, {1, 1, 1}},
-      {"mixed chroma", {1, 2, 1}, {1, 1, 2}},
-      {"luma subsampled", {2, 1, 1}, {2, 1, 1}},
-      {"chroma by 3 across", {1, 3, 3}, {1, 1, 1}},
-      {"chroma by 3 down, read in place", {1, 1, 1}, {1, 3, 3}},
-      {"chroma by 3 across and 2 down", {1, 3, 3}, {1, 2, 2}},
-      {"chroma by 8 across and 3 down", {1, 8, 8}, {1, 3, 3}},
-      {"luma by 3", {3, 1, 1}, {3, 1, 1}},
+      {"4:4:4", {1, 1, 1}, {1, 1, 1}},           {"4:2:0", {1, 2, 2}, {1, 2, 2}},
+      {"4:2:2", {1, 2, 2}, {1, 1, 1}},           {"4:4:0", {1, 1, 1}, {1, 2, 2}},
+      {"4:1:1", {1, 4, 4}, {1, 1, 1}},           {"mixed chroma", {1, 2, 1}, {1, 1, 2}},
+      {"luma subsampled", {2, 1, 1}, {2, 1, 1}}, {"chroma 3 across", {1, 3, 3}, {1, 1, 1}},
+      {"chroma 3 down", {1, 1, 1}, {1, 3, 3}},   {"chroma 3 x 2", {1, 3, 3}, {1, 2, 2}},
+      {"chroma 8 x 3", {1, 8, 8}, {1, 3, 3}},    {"luma 3 x 3", {3, 1, 1}, {3, 1, 1}},
   };
   constexpr int32_t width = 37;  // two vector spans and a tail
   constexpr int32_t height = 7;
