@@ -301,7 +301,7 @@ MESSAGES
         photos/x.jpg: Error opening jpg. Please try again... (No such file or directory)
         photos/x.jpg: Error decoding jpg. Please try again... (REASON)
             REASON is "not supported: ..." for a kind of JPEG file that is not
-            read (12-bit samples, lossless JPEG, sampling factor 3...),
+            read (12-bit samples, lossless JPEG, sampling factor 5...),
             "damaged: ..." for a file that breaks the format (bad Huffman code
             in scan 1, restart marker out of order...), or "not a JPEG file"
         photos/x.jpg: damaged, recovered 62 % (bad Huffman code in scan 1)

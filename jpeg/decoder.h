@@ -56,7 +56,7 @@ struct HuffmanEntry {
 
 struct ComponentPlane {
   int32_t id;
-  int32_t h_samp;  // 1, 2, 4 or 8
+  int32_t h_samp;  // 1, 2, 3, 4 or 8, dividing the frame's largest (3 goes only with 1 and 3)
   int32_t v_samp;
   int32_t plane_width;  // samples of the visible area
   int32_t plane_height;

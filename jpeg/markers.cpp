@@ -250,7 +250,7 @@ void parse_frame_header(DecoderState& d) {
     c.h_samp = d.cursor[1] >> 4;
     c.v_samp = d.cursor[1] & 0x0F;
     for (const int32_t factor : {c.h_samp, c.v_samp}) {
-      if (factor == 0 || (factor & (factor - 1)) != 0) {
+      if (factor == 0 || (factor > 4 && factor != 8)) {
         fail(d, Fault::sampling_factor, factor);
         return;
       }
@@ -264,6 +264,14 @@ void parse_frame_header(DecoderState& d) {
     d.quant_used_mask |= 1 << c.quant_index;
     if (c.h_samp > h_max) h_max = c.h_samp;
     if (c.v_samp > v_max) v_max = c.v_samp;
+  }
+  // Planes are enlarged by whole ratios, so each factor must divide the largest in its direction.
+  // Among 1 to 4 and 8 only 3 beside 2, 4 or 8 fails that, and 3 is the factor refused.
+  for (int32_t i = 0; i < count; ++i) {
+    if (h_max % d.components[i].h_samp != 0 || v_max % d.components[i].v_samp != 0) {
+      fail(d, Fault::sampling_factor, 3);
+      return;
+    }
   }
   d.mcu_width = 8 * h_max;
   d.mcu_height = 8 * v_max;

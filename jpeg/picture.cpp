@@ -17,9 +17,15 @@ Picture picture_of(const DecoderState& d) {
   p.model = d.colour_model;
   p.orientation = d.orientation;
   p.component_count = d.component_count;
+  // The MCU's size is set once every factor has passed; a header refused before that leaves
+  // factors that may be 0, and no ratios.
+  const int32_t h_max = d.mcu_width / 8;
+  const int32_t v_max = d.mcu_height / 8;
   for (int32_t i = 0; i < d.component_count; ++i) {
     const ComponentPlane& c = d.components[i];
-    p.planes[i] = PicturePlane{c.plane_width, c.plane_height, c.stride, c.v_samp};
+    const int32_t across = h_max != 0 ? h_max / c.h_samp : 0;
+    const int32_t down = v_max != 0 ? v_max / c.v_samp : 0;
+    p.planes[i] = PicturePlane{c.plane_width, c.plane_height, c.stride, c.v_samp, across, down};
   }
   p.mcu_height = d.mcu_height;
   p.mcus_down = d.mcus_down;

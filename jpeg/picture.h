@@ -16,6 +16,10 @@ struct PicturePlane {
   int32_t plane_height;
   int32_t stride;  // bytes from one row to the next
   int32_t v_samp;  // the plane's rows in an MCU row: 8 x v_samp
+  // Picture samples to a plane sample across and down, 1, 2, 3, 4 or 8: whole, since the frame
+  // header lets every factor divide the largest in its direction.
+  int32_t across;
+  int32_t down;
 };
 
 struct Picture {

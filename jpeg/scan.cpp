@@ -29,11 +29,14 @@ ColourModel colour_model(const DecoderState& d) {
 
 // A sequential frame's planes, made as its first scan begins: the whole picture, or only the
 // last few MCU rows when one scan codes every component and the rows' taker takes each as it
-// comes.
+// comes. Those rows are found by a mask, which needs a power of two of block rows: a plane of
+// factor 3 down is held whole.
 bool allocate_planes(DecoderState& d, const ScanHeader& scan) {
   const bool streamed =
       scan.count == d.component_count && d.rows_sink != nullptr && d.rows_sink(d.rows_context, 0);
-  d.ring_rows = streamed && d.mcus_down > ring_mcu_rows ? ring_mcu_rows : 0;
+  bool by_mask = true;
+  for (int32_t i = 0; i < d.component_count; ++i) by_mask = by_mask && d.components[i].v_samp != 3;
+  d.ring_rows = streamed && by_mask && d.mcus_down > ring_mcu_rows ? ring_mcu_rows : 0;
   for (int32_t i = 0; i < d.component_count; ++i) {
     ComponentPlane& c = d.components[i];
     const int32_t block_rows = d.ring_rows != 0 ? d.ring_rows * c.v_samp : c.blocks_down;

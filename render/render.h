@@ -15,7 +15,11 @@ struct RenderOptions {
 struct Renderer {
   int32_t width;
   int32_t component_count;
-  int32_t xs[max_components];  // plane i is read at (x >> xs[i], y >> ys[i])
+  // Plane i is read at (x / across[i], y / down[i]): by the shifts xs[i] and ys[i] where the
+  // ratio is a power of two, -1 where it is not (3).
+  int32_t across[max_components];
+  int32_t down[max_components];
+  int32_t xs[max_components];
   int32_t ys[max_components];
   int32_t strides[max_components];
   // Planes read at reduced width are enlarged a row at a time into `scratch`, except where the
@@ -35,3 +39,5 @@ void render_row(const Renderer& r, const Strip& strip, int32_t y, uint8_t* out);
 
 // Enlarges one plane row by 2^xs across: output sample x is row[x >> xs], for x below `width`.
 void upsample_row(const uint8_t* row, int32_t xs, int32_t width, uint8_t* out);
+// The same by any whole ratio: output sample x is row[x / ratio].
+void replicate_row(const uint8_t* row, int32_t ratio, int32_t width, uint8_t* out);

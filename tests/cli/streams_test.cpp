@@ -260,7 +260,7 @@ TEST(ToolReasons, RefusedFilesAndWhy) {
       {"lossless.jpg", frame(0xC3, grey), "not supported: lossless JPEG"},
       {"hierarchical.jpg", frame(0xC5, grey), "not supported: hierarchical JPEG"},
       {"dnl.jpg", read_file(corpus_file("unsup_suite_dnl_32x32.jpg")), "not supported: DNL"},
-      {"factor3.jpg", frame(0xC0, {{1, 3, 1, 0}}), "not supported: sampling factor 3"},
+      {"factor5.jpg", frame(0xC0, {{1, 5, 1, 0}}), "not supported: sampling factor 5"},
       {"two.jpg", frame(0xC0, {{1, 1, 1, 0}, {2, 1, 1, 0}}), "not supported: 2 components"},
       {"huffman.jpg", read_file(corpus_file("bad_cimg_bad_huffman_table.jpeg")),
        "damaged: bad Huffman code in scan 1"},

@@ -9,8 +9,12 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
+#include "entry/conversion.h"
 #include "platform/platform.h"
+#include "support/bmp_picture.h"
+#include "support/decoded_picture.h"
 #include "support/files.h"
 #include "support/reference_codec.h"
 
@@ -140,6 +144,38 @@ TEST_F(BMPSepiaTest, FailureDoesNotAffectTheNextCall) {
   EXPECT_EQ(sha256_hex(read_file(dir.path("b.bmp"))),
             (convert_files(dir.path("in.jpg"), dir.path("c.bmp")),
              sha256_hex(read_file(dir.path("c.bmp")))));
+}
+
+// A plane of factor 3 down is held whole, as the last few MCU rows of it would not fall where
+// a mask finds them: written as its rows come, on the calling thread alone or beside a second,
+// the picture is the one decoded in memory.
+TEST_F(BMPSepiaTest, FactorThreeDownWrittenAsItsRowsCome) {
+  constexpr int32_t width = 45;
+  constexpr int32_t height = 250;  // 11 MCU rows of 24
+  for (const int32_t luma : {3, 1}) {
+    EncodeOptions options;
+    options.v_samp[0] = luma;
+    options.v_samp[1] = 4 - luma;  // the other plane of factor 3 down
+    options.h_samp[0] = 1;
+    const Bytes jpeg = encode_jpeg(make_test_pixels(width, height, 3, 9), width, height, options);
+    ASSERT_FALSE(jpeg.empty());
+    const DecodedPicture decoded = decode_picture(jpeg);
+    ASSERT_EQ(decoded.result, 0);
+    BmpPicture want{width, height, decoded.pixels};
+    for (size_t p = 0; p < want.bgr.size(); p += 3) std::swap(want.bgr[p], want.bgr[p + 2]);
+    write_file(dir.path("in.jpg"), jpeg);
+    for (const int32_t threads : {1, 2}) {
+      SCOPED_TRACE(::testing::Message() << "luma 1x" << luma << ", threads " << threads);
+      ConversionOptions conversion;
+      conversion.threads = threads;
+      const ConversionOutcome c =
+          convert_jpeg(dir.path("in.jpg").c_str(), dir.path("out.bmp").c_str(), conversion);
+      ASSERT_EQ(c.status, ConversionStatus::converted);
+      BmpPicture have;
+      ASSERT_TRUE(read_bmp(read_file(dir.path("out.bmp")), &have));
+      EXPECT_EQ(picture_difference(have, want), "");
+    }
+  }
 }
 
 TEST_F(BMPSepiaTest, EveryAllocationFailureIsAFailureWithoutLeaks) {

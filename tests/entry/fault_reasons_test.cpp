@@ -26,7 +26,7 @@ TEST(FaultReasons, TheWordsUsersAreShown) {
       {Fault::lossless, 0, "not supported: lossless JPEG"},
       {Fault::hierarchical, 0, "not supported: hierarchical JPEG"},
       {Fault::dnl, 0, "not supported: DNL"},
-      {Fault::sampling_factor, 3, "not supported: sampling factor 3"},
+      {Fault::sampling_factor, 5, "not supported: sampling factor 5"},
       {Fault::component_count, 2, "not supported: 2 components"},
       {Fault::bad_code, 1, "damaged: bad Huffman code in scan 1"},
       {Fault::bad_code, 12, "damaged: bad Huffman code in scan 12"},

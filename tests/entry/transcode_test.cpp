@@ -1,7 +1,8 @@
 // Files that code the same quantised coefficients in another way (several scans in any order,
 // progressive scripts, arithmetic coding, restart intervals, extended tables, four components,
-// the smallest sizes) give exactly the picture of their recoding as one optimised interleaved
-// Huffman scan, `jpegtran -optimize -copy none`, which the decoder's common path reads.
+// factor 3, the smallest sizes) give exactly the picture of their recoding as one optimised
+// interleaved Huffman scan, `jpegtran -optimize -copy none`, which the decoder's common path
+// reads, and of the file they were made from.
 
 #include <gtest/gtest.h>
 
@@ -56,6 +57,9 @@ std::vector<Source> sources() {
       {"extended, 16-bit tables", 24, 24, extended},
       {"CMYK", 17, 9, layout(4, {1, 1, 1, 1}, {1, 1, 1, 1})},
       {"YCCK 2x2 1x1 1x1 2x1", 37, 19, ycck},
+      {"3x1 1x1 1x1", 29, 11, layout(3, {3, 1, 1}, {1, 1, 1})},
+      {"1x3 1x1 1x1", 11, 29, layout(3, {1, 1, 1}, {3, 1, 1})},
+      {"3x2 1x1 1x1", 50, 37, layout(3, {3, 1, 1}, {2, 1, 1})},
   };
 }
 
@@ -133,6 +137,8 @@ TEST(Transcoded, GivesThePictureOfTheBaselineRecoding) {
                                           static_cast<uint32_t>(source.width));
     const Bytes original = encode_jpeg(pixels, source.width, source.height, source.options);
     ASSERT_FALSE(original.empty()) << source.name;
+    const DecodedPicture as_encoded = decode_picture(original);
+    ASSERT_EQ(as_encoded.result, 0) << source.name;
     for (const Variant& variant : variants_of(source, dir)) {
       SCOPED_TRACE(std::string(source.name) + ", " + variant.name);
       const Bytes coded = jpegtran(variant.options, original, dir);
@@ -144,6 +150,7 @@ TEST(Transcoded, GivesThePictureOfTheBaselineRecoding) {
       ASSERT_EQ(want.result, 0);
       ASSERT_EQ(have.result, 0) << static_cast<int>(have.fault);
       EXPECT_EQ(have.pixels, want.pixels);
+      EXPECT_EQ(have.pixels, as_encoded.pixels);  // the same coefficients as the source's
       ++compared;
     }
   }

@@ -175,11 +175,11 @@ TEST(CraftedFaults, SamplingFactors) {
       {"horizontal 0", with_factors(0, 1), 1},
       {"vertical 0", with_factors(1, 0), 1},
       {"both 0", with_factors(0, 0), 1},
-      {"horizontal 3", with_factors(3, 1), 1},
-      {"vertical 3", with_factors(1, 3), 1},
+      {"horizontal 5", with_factors(5, 1), 1},
+      {"vertical 5", with_factors(1, 5), 1},
       {"horizontal 15", with_factors(15, 1), 1},
       {"vertical 15", with_factors(1, 15), 1},
-      {"chroma 3",
+      {"chroma 3 beside luma 2",
        tables()
            .sof0(32, 32, {{1, 2, 2, 0}, {2, 3, 1, 1}, {3, 1, 1, 1}})
            .sos(colour_scan)

@@ -172,7 +172,7 @@ TEST_F(FrameHeader, Refusals) {
     Bytes8 segment;
   } cases[] = {
       {"precision 12", frame(8, 8, {{1, 0x11, 0}}, 12)},
-      {"factor 3", frame(8, 8, {{1, 0x31, 0}})},
+      {"factor 5", frame(8, 8, {{1, 0x51, 0}})},
       {"factor 0", frame(8, 8, {{1, 0x10, 0}})},
       {"horizontal factor 0", frame(8, 8, {{1, 0x01, 0}})},
       {"quantisation selector 4", frame(8, 8, {{1, 0x11, 4}})},
@@ -262,6 +262,36 @@ TEST_F(FrameHeader, Geometry) {
     }
     release_decoder(d);
   }
+}
+
+// Factors 1 to 4 and 8 are taken where the largest in each direction is a whole multiple of
+// each component's; a factor outside them is the one refused, and 3 where they do not divide.
+TEST_F(FrameHeader, SamplingFactorsThatDivideTheLargest) {
+  const auto allowed = [](int32_t f) { return (f >= 1 && f <= 4) || f == 8; };
+  for (const bool across : {true, false}) {
+    for (int32_t luma = 0; luma < 16; ++luma) {
+      for (int32_t chroma = 0; chroma < 16; ++chroma) {
+        SCOPED_TRACE(::testing::Message()
+                     << (across ? "across " : "down ") << luma << " beside " << chroma);
+        const auto factors = [&](int32_t f) {
+          return static_cast<uint8_t>(across ? f << 4 | 1 : 0x10 | f);
+        };
+        decode(d, file({frame(24, 24,
+                              {{1, factors(luma), 0}, {2, factors(chroma), 1}, {3, factors(1), 1}}),
+                        segment(0xFE, Bytes8(4096, 0))}));
+        const int32_t largest = luma > chroma ? luma : chroma;
+        int32_t refused = !allowed(luma) ? luma : !allowed(chroma) ? chroma : -1;
+        if (refused == -1 && (largest % luma != 0 || largest % chroma != 0)) refused = 3;
+        if (refused == -1) {
+          EXPECT_NE(d.fault, Fault::sampling_factor);  // the input ends where a scan should be
+        } else {
+          EXPECT_EQ(d.fault, Fault::sampling_factor);
+          EXPECT_EQ(d.fault_detail, refused);
+        }
+      }
+    }
+  }
+  release_decoder(d);
 }
 
 // A progressive frame holds its planes and coefficient stores from its header on.

@@ -29,6 +29,7 @@ std::ostream& operator<<(std::ostream& out, const Rgb& p) {
 struct TestPlane {
   int32_t width, height, stride;
   const uint8_t* samples;
+  int32_t across = 1, down = 1;  // picture samples to a plane sample
 };
 
 // Renders every row of a width x height picture of `planes`, as the conversion renders a
@@ -44,7 +45,8 @@ std::vector<uint8_t> render(ColourModel model, int32_t width, int32_t height,
   picture.mcus_down = 1;
   Strip strip{};
   for (size_t i = 0; i < planes.size(); ++i) {
-    picture.planes[i] = PicturePlane{planes[i].width, planes[i].height, planes[i].stride, 1};
+    const TestPlane& p = planes[i];
+    picture.planes[i] = PicturePlane{p.width, p.height, p.stride, 1, p.across, p.down};
     strip.rows[i] = planes[i].samples;
   }
   Renderer r;
@@ -160,18 +162,35 @@ TEST(UpsampleRow, ReplicatesByPowersOfTwo) {
   }
 }
 
-// Planes that fall short of the picture by powers of two, each with a padded stride: every
-// pixel is the colour of the samples at (x >> xs, y >> ys) of each plane, as a 1 x 1 picture
-// of those samples gives it, whether the planes are read in place or enlarged row by row.
+// Every whole ratio a row may be enlarged by gives sample x / ratio, and nothing past `width`.
+TEST(ReplicateRow, CopiesEachSampleRatioTimes) {
+  uint8_t row[40];
+  for (int32_t k = 0; k < 40; ++k) row[k] = static_cast<uint8_t>(10 * k + 1);
+  for (int32_t ratio = 1; ratio <= 8; ++ratio) {
+    for (int32_t width = 1; width <= 40; ++width) {
+      SCOPED_TRACE(::testing::Message() << "ratio " << ratio << ", width " << width);
+      std::vector<uint8_t> out(static_cast<size_t>(width) + 1, 0);
+      replicate_row(row, ratio, width, out.data());
+      for (int32_t x = 0; x < width; ++x) ASSERT_EQ(out[x], row[x / ratio]) << x;
+      EXPECT_EQ(out[width], 0);
+    }
+  }
+}
+
+// Planes that fall short of the picture by whole ratios, each with a padded stride: every pixel
+// is the colour of the samples at (x / across, y / down) of each plane, as a 1 x 1 picture of
+// those samples gives it, whether the planes are read in place or enlarged row by row.
 TEST(Render, SubsampledPlanesReadAsReplicated) {
   const struct {
     const char* name;
-    int32_t xs[3], ys[3];
+    int32_t across[3], down[3];
   } layouts[] = {
-      {"4:4:4", {0, 0, 0}, {0, 0, 0}},           {"4:2:0", {0, 1, 1}, {0, 1, 1}},
-      {"4:2:2", {0, 1, 1}, {0, 0, 0}},           {"4:4:0", {0, 0, 0}, {0, 1, 1}},
-      {"4:1:1", {0, 2, 2}, {0, 0, 0}},           {"mixed chroma", {0, 1, 0}, {0, 0, 1}},
-      {"luma subsampled", {1, 0, 0}, {1, 0, 0}},
+      {"4:4:4", {1, 1, 1}, {1, 1, 1}},           {"4:2:0", {1, 2, 2}, {1, 2, 2}},
+      {"4:2:2", {1, 2, 2}, {1, 1, 1}},           {"4:4:0", {1, 1, 1}, {1, 2, 2}},
+      {"4:1:1", {1, 4, 4}, {1, 1, 1}},           {"mixed chroma", {1, 2, 1}, {1, 1, 2}},
+      {"luma subsampled", {2, 1, 1}, {2, 1, 1}}, {"chroma 3 across", {1, 3, 3}, {1, 1, 1}},
+      {"chroma 3 down", {1, 1, 1}, {1, 3, 3}},   {"chroma 3 x 2", {1, 3, 3}, {1, 2, 2}},
+      {"chroma 8 x 3", {1, 8, 8}, {1, 3, 3}},    {"luma 3 x 3", {3, 1, 1}, {3, 1, 1}},
   };
   constexpr int32_t width = 37;  // two vector spans and a tail
   constexpr int32_t height = 7;
@@ -180,21 +199,21 @@ TEST(Render, SubsampledPlanesReadAsReplicated) {
     std::vector<uint8_t> samples[3];
     std::vector<TestPlane> planes;
     for (int32_t i = 0; i < 3; ++i) {
-      const int32_t w = (width + (1 << layout.xs[i]) - 1) >> layout.xs[i];
-      const int32_t h = (height + (1 << layout.ys[i]) - 1) >> layout.ys[i];
+      const int32_t w = (width + layout.across[i] - 1) / layout.across[i];
+      const int32_t h = (height + layout.down[i] - 1) / layout.down[i];
       const int32_t stride = w + 8;
       samples[i].resize(static_cast<size_t>(stride) * h);
       for (size_t k = 0; k < samples[i].size(); ++k) {
         samples[i][k] = static_cast<uint8_t>(k * (31 + 14 * i) + 7 * i);
       }
-      planes.push_back({w, h, stride, samples[i].data()});
+      planes.push_back({w, h, stride, samples[i].data(), layout.across[i], layout.down[i]});
     }
     const std::vector<uint8_t> out = render(ColourModel::ycbcr, width, height, planes);
     for (int32_t y = 0; y < height; ++y) {
       for (int32_t x = 0; x < width; ++x) {
         uint8_t s[3];
         for (int32_t i = 0; i < 3; ++i) {
-          s[i] = samples[i][(y >> layout.ys[i]) * planes[i].stride + (x >> layout.xs[i])];
+          s[i] = samples[i][(y / layout.down[i]) * planes[i].stride + x / layout.across[i]];
         }
         const uint8_t* have = &out[3 * (width * y + x)];
         ASSERT_EQ((Rgb{have[0], have[1], have[2]}), ycbcr(s[0], s[1], s[2])) << x << "," << y;
@@ -284,8 +303,8 @@ TEST(Render, TonesEveryYCbCrAsItsPlainColour) {
     }
     const std::vector<TestPlane> described = {
         {width, height, width, planes[0].data()},
-        {chroma_width, height, chroma_width, planes[1].data()},
-        {chroma_width, height, chroma_width, planes[2].data()}};
+        {chroma_width, height, chroma_width, planes[1].data(), 1 << xs},
+        {chroma_width, height, chroma_width, planes[2].data(), 1 << xs}};
     for (int32_t c = 0; c < 256; c += xs == 0 ? 1 : 5) {
       for (int32_t x = 0; x < chroma_width; ++x) {
         for (int32_t y = 0; y < height; ++y) {
