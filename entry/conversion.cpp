@@ -156,6 +156,7 @@ ConversionOutcome convert_jpeg(const char* input_path, const char* output_path,
     return refused(options, Fault::out_of_memory);
   }
   decoder->salvage = options.salvage;
+  decoder->max_pixels = options.max_pixels;
   // A file takes the rows as they are made; standard output, which cannot be taken back, only
   // once the picture has decoded.
   PipelineOutcome piped{false, BmpWriteResult::written};

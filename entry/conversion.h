@@ -13,6 +13,9 @@ struct ConversionOptions {
   bool print_message = true;         // print the failure's message, as BMPSepia does
   // Write what can be recovered of a damaged file (jpeg/salvage.h) rather than refuse it.
   bool salvage = false;
+  // A frame of more pixels is refused as too large before anything is allocated; 0: no bound
+  // but the 2 GiB one.
+  int64_t max_pixels = 0;
   // 0: the library's choice (BMPSEPIA_THREADS when set, else a second thread for a large
   // picture while the process has a processor to spare); 1: the calling thread only; 2 or
   // more: a second thread beside it for any picture.

@@ -4,8 +4,9 @@
 #                                               in BUILD/corpus/TARGET; crashes, leaks and
 #                                               timeouts go to BUILD/findings/TARGET
 #   fuzz/run.sh BUILD smoke [RUNS]              a short deterministic pass: seed 1, RUNS runs of
-#                                               the decode target (default 20000) and a quarter
-#                                               as many of the slower file target, from the seeds
+#                                               each decode target (default 20000) and a quarter
+#                                               as many of each slower file target, from the seeds
+# The salvage_ targets are decode and convert salvaging damaged input.
 # Fuzzing starts from the generated seeds, the regression inputs and the corpus photographs of
 # up to 16 KiB (larger ones would be read cut short and slow every run down).
 set -euo pipefail
@@ -27,7 +28,7 @@ run() {
   shift
   local quiet=()
   # The conversion prints a message for every refused input; keep libFuzzer's own output only.
-  [ "$target" = convert ] && quiet=(-close_fd_mask=2)
+  [ "${target#salvage_}" = convert ] && quiet=(-close_fd_mask=2)
   "$build/fuzz/fuzz_$target" "${flags[@]}" "${quiet[@]}" "$@"
 }
 
@@ -36,7 +37,7 @@ case "$mode" in
     seconds=${1:?seconds}
     shift
     targets=("$@")
-    [ ${#targets[@]} -eq 0 ] && targets=(decode convert)
+    [ ${#targets[@]} -eq 0 ] && targets=(decode convert salvage_decode salvage_convert)
     photos="$build/photos"
     rm -rf "$photos"
     mkdir -p "$photos"
@@ -51,9 +52,9 @@ case "$mode" in
     ;;
   smoke)
     runs=${1:-20000}
-    for target in decode convert; do
+    for target in decode convert salvage_decode salvage_convert; do
       n=$runs
-      [ "$target" = convert ] && n=$((runs / 4))
+      [ "${target#salvage_}" = convert ] && n=$((runs / 4))
       work=$(mktemp -d)
       echo "== smoke run of $target: seed 1, $n runs"
       status=0
@@ -62,7 +63,7 @@ case "$mode" in
       rm -rf "$work"
       [ $status -eq 0 ] || exit $status
     done
-    echo "smoke: 2 passed, 0 failed"
+    echo "smoke: 4 passed, 0 failed"
     ;;
   *)
     echo "usage: fuzz/run.sh BUILD fuzz SECONDS [TARGET...] | fuzz/run.sh BUILD smoke [RUNS]" >&2
