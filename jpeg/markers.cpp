@@ -91,6 +91,8 @@ bool read_frame_type(DecoderState& d, uint8_t code) {
     case marker::sof2:
     case marker::sof9:
     case marker::sof10:
+      // A second frame is refused next, and salvage keeps the first: its process stands.
+      if (d.frame_seen) return true;
       d.progressive = code == marker::sof2 || code == marker::sof10;
       d.arithmetic = code == marker::sof9 || code == marker::sof10;
       return true;
