@@ -15,8 +15,8 @@ int32_t row_padding(int32_t width) { return (4 - (width * 3) % 4) % 4; }
 // Rows are gathered into batches of about this many bytes, so that each write is large.
 constexpr int64_t batch_bytes = 256 * 1024;
 
-bool write_rows(PlatformFile* file, int32_t width, int32_t height, BmpRowSource source,
-                void* context, uint8_t* batch, int32_t batch_rows) {
+bool write_rows(BmpByteSink sink, void* sink_context, int32_t width, int32_t height,
+                BmpRowSource source, void* context, uint8_t* batch, int32_t batch_rows) {
   const int32_t pad = row_padding(width);
   const int64_t row_bytes = int64_t{width} * 3 + pad;
   for (int32_t k = 0; k < height;) {
@@ -26,7 +26,7 @@ bool write_rows(PlatformFile* file, int32_t width, int32_t height, BmpRowSource 
       out += row_bytes;
       for (int32_t i = 0; i < pad; ++i) out[i - pad] = 0;
     }
-    if (!platform_write(batch, static_cast<size_t>(out - batch), file)) return false;
+    if (!sink(sink_context, batch, static_cast<size_t>(out - batch))) return false;
   }
   return true;
 }
@@ -61,28 +61,32 @@ uint8_t* allocate_batch(int32_t width, int32_t* batch_rows) {
   return static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(row_bytes * *batch_rows + 1)));
 }
 
-bool write_picture(PlatformFile* stream, int32_t width, int32_t height, BmpRowSource source,
-                   void* context, uint8_t* batch, int32_t batch_rows) {
+bool write_picture(BmpByteSink sink, void* sink_context, int32_t width, int32_t height,
+                   BmpRowSource source, void* context, uint8_t* batch, int32_t batch_rows) {
   uint8_t header[bmp_header_bytes];
   build_bmp_header(width, height, header);
-  return platform_write(header, bmp_header_bytes, stream) &&
-         write_rows(stream, width, height, source, context, batch, batch_rows);
+  return sink(sink_context, header, bmp_header_bytes) &&
+         write_rows(sink, sink_context, width, height, source, context, batch, batch_rows);
+}
+
+bool file_sink(void* file, const uint8_t* bytes, size_t count) {
+  return platform_write(bytes, count, static_cast<PlatformFile*>(file));
 }
 
 }  // namespace
 
 BmpWriteResult write_bmp_rows(const char* path, int32_t width, int32_t height, BmpRowSource source,
-                              void* context) {
+                              void* context, bool durable) {
   int32_t batch_rows = 0;
   uint8_t* batch = allocate_batch(width, &batch_rows);
   if (batch == nullptr) return BmpWriteResult::cannot_write;
   PendingFile pending;
-  if (!platform_begin_replace(path, &pending)) {
+  if (!platform_begin_replace(path, &pending, durable)) {
     platform_release(batch);
     return BmpWriteResult::cannot_open;
   }
   const bool written =
-      write_picture(pending.stream, width, height, source, context, batch, batch_rows);
+      write_picture(file_sink, pending.stream, width, height, source, context, batch, batch_rows);
   platform_release(batch);
   if (!written) {
     platform_abort_replace(&pending);
@@ -91,25 +95,38 @@ BmpWriteResult write_bmp_rows(const char* path, int32_t width, int32_t height, B
   return platform_commit_replace(&pending) ? BmpWriteResult::written : BmpWriteResult::cannot_write;
 }
 
-BmpWriteResult write_bmp_stream(PlatformFile* stream, int32_t width, int32_t height,
-                                BmpRowSource source, void* context) {
-  if (stream == nullptr) return BmpWriteResult::cannot_open;
+bool write_bmp_to(BmpByteSink sink, void* sink_context, int32_t width, int32_t height,
+                  BmpRowSource source, void* context) {
   int32_t batch_rows = 0;
   uint8_t* batch = allocate_batch(width, &batch_rows);
-  if (batch == nullptr) return BmpWriteResult::cannot_write;
-  const bool written = write_picture(stream, width, height, source, context, batch, batch_rows);
+  if (batch == nullptr) return false;
+  const bool written =
+      write_picture(sink, sink_context, width, height, source, context, batch, batch_rows);
   platform_release(batch);
-  return written && platform_flush(stream) ? BmpWriteResult::written : BmpWriteResult::cannot_write;
+  return written;
+}
+
+void render_bmp_into(uint8_t* bmp, int32_t width, int32_t height, BmpRowSource source,
+                     void* context) {
+  build_bmp_header(width, height, bmp);
+  const int32_t pad = row_padding(width);
+  const int64_t row_bytes = int64_t{width} * 3 + pad;
+  uint8_t* out = bmp + bmp_header_bytes;
+  for (int32_t k = 0; k < height; ++k, out += row_bytes) {
+    source(context, height - 1 - k, out);
+    for (int32_t i = 0; i < pad; ++i) out[width * 3 + i] = 0;
+  }
 }
 
 int64_t bmp_row_bytes(int32_t width) { return int64_t{width} * 3 + row_padding(width); }
 
-BmpWriteResult begin_bmp_file(const char* path, int32_t width, int32_t height, BmpFile* file) {
+BmpWriteResult begin_bmp_file(const char* path, int32_t width, int32_t height, bool durable,
+                              BmpFile* file) {
   *file = BmpFile{};
   file->width = width;
   file->height = height;
   file->row_bytes = bmp_row_bytes(width);
-  if (!platform_begin_replace(path, &file->pending)) return BmpWriteResult::cannot_open;
+  if (!platform_begin_replace(path, &file->pending, durable)) return BmpWriteResult::cannot_open;
   uint8_t header[bmp_header_bytes];
   build_bmp_header(width, height, header);
   if (!platform_write_at(header, bmp_header_bytes, 0, file->pending.stream)) {
@@ -133,3 +150,7 @@ BmpWriteResult finish_bmp_file(BmpFile* file) {
 }
 
 void abandon_bmp_file(BmpFile* file) { platform_abort_replace(&file->pending); }
+
+int64_t bmp_file_size(int32_t width, int32_t height) {
+  return bmp_header_bytes + bmp_row_bytes(width) * height;
+}

@@ -8,14 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include "bmpsepia.h"
 #include "cli/options.h"
 #include "cli/plan.h"
 #include "cli/report.h"
 #include "cli/system.h"
 #include "cli/workers.h"
-#include "entry/conversion.h"
-#include "entry/fault_reasons.h"
-#include "platform/platform.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -23,24 +21,17 @@
 
 namespace {
 
-// Why the conversion failed, as far as the tool can tell, or empty.
-std::string reason_for(const Job& job, const ConversionOutcome& conversion) {
+// Why the conversion failed, as far as the tool can tell, or empty: for the input or the output
+// the tool looks at the path, for the decode the library says.
+std::string reason_for(const Job& job, const bmpsepia_outcome& conversion) {
   switch (conversion.status) {
-    case ConversionStatus::input_unreadable:
+    case BMPSEPIA_STATUS_INPUT_UNREADABLE:
       return job.from_standard_input ? explain_standard_input_failure()
                                      : explain_input_failure(job.input);
-    case ConversionStatus::output_unwritable:
+    case BMPSEPIA_STATUS_OUTPUT_UNWRITABLE:
       return job.to_standard_output ? "closed" : explain_output_failure(job.output);
-    case ConversionStatus::converted:
-    case ConversionStatus::write_failed:
-      return "";
-    default: {
-      // A salvaged file's line says "damaged" already.
-      char reason[fault_reason_capacity];
-      describe_fault(conversion.fault, conversion.fault_detail, reason, sizeof reason,
-                     conversion.status != ConversionStatus::salvaged);
-      return reason;
-    }
+    default:
+      return conversion.reason;
   }
 }
 
@@ -48,18 +39,19 @@ std::string reason_for(const Job& job, const ConversionOutcome& conversion) {
 // parentheses; then whatever else the conversion wrote on standard error, line by line.
 std::vector<std::string> outcome_lines(const Job& job, const Outcome& outcome) {
   std::vector<std::string> lines;
-  const ConversionOutcome& conversion = outcome.conversion;
-  if (outcome.reported && conversion.status == ConversionStatus::salvaged) {
+  const bmpsepia_outcome& conversion = outcome.conversion;
+  if (outcome.reported && conversion.status == BMPSEPIA_STATUS_SALVAGED) {
     lines.push_back(job.input + ": damaged, recovered " +
-                    std::to_string(conversion.recovered_percent) + " % (" +
-                    reason_for(job, conversion) + ")");
-  } else if (outcome.reported && conversion.status != ConversionStatus::converted) {
-    const bool about_output = failed_side(conversion.status) == FailedSide::output;
+                    std::to_string(conversion.recovered_percent) + " % (" + conversion.reason +
+                    ")");
+  } else if (outcome.reported && conversion.status != BMPSEPIA_STATUS_CONVERTED) {
+    const bool about_output = conversion.status == BMPSEPIA_STATUS_OUTPUT_UNWRITABLE ||
+                              conversion.status == BMPSEPIA_STATUS_WRITE_FAILED;
     std::string line =
-        (about_output ? job.output : job.input) + ": " + conversion_message(conversion.status);
+        (about_output ? job.output : job.input) + ": " + bmpsepia_status_message(conversion.status);
     const std::string reason = reason_for(job, conversion);
     if (!reason.empty()) line += " (" + reason + ")";
-    if (conversion.salvage_recovers) line += "; --salvage writes what can be recovered";
+    if (conversion.salvage_recovers != 0) line += "; --salvage writes what can be recovered";
     lines.push_back(std::move(line));
   }
   size_t start = 0;
@@ -88,9 +80,9 @@ std::vector<std::string> outcome_lines(const Job& job, const Outcome& outcome) {
 FileResult result_of(const Outcome& outcome) {
   if (!outcome.reported) return FileResult::failed;
   switch (outcome.conversion.status) {
-    case ConversionStatus::converted:
+    case BMPSEPIA_STATUS_CONVERTED:
       return FileResult::converted;
-    case ConversionStatus::salvaged:
+    case BMPSEPIA_STATUS_SALVAGED:
       return FileResult::salvaged;
     default:
       return FileResult::failed;
@@ -150,11 +142,12 @@ int run(const std::vector<std::string>& args) {
     reporter.tick();
   };
   events.tick = [&] { reporter.tick(); };
-  // Inherited by the workers, which alone call the library.
-  platform_sync_outputs(options.sync);
-  ConversionOptions conversion;
-  conversion.auto_orient = options.auto_orient;
-  conversion.salvage = options.salvage;
+  bmpsepia_options conversion;
+  bmpsepia_options_init(&conversion);
+  conversion.auto_orient = options.auto_orient ? 1 : 0;
+  conversion.salvage = options.salvage ? 1 : 0;
+  conversion.sync = options.sync ? 1 : 0;
+  conversion.max_pixels = options.max_pixels;
   const int32_t workers = options.jobs > 0 ? options.jobs : default_worker_count();
   // Workers side by side keep the processors busy: each takes one thread.
   if (workers > 1 && todo.size() > 1) conversion.threads = 1;

@@ -18,6 +18,28 @@ int32_t parse_jobs(std::string_view text) {
   return value <= max_jobs ? value : 0;
 }
 
+// A pixel count from 1 to 10^15, or 0 when `text` is not one; K, M and G multiply by 10^3,
+// 10^6 and 10^9, so that 50M is 50 megapixels.
+uint64_t parse_pixels(std::string_view text) {
+  uint64_t scale = 1;
+  if (!text.empty()) {
+    const char last = text.back();
+    scale = last == 'K' || last == 'k' ? 1000
+            : last == 'M'              ? 1000000
+            : last == 'G'              ? 1000000000
+                                       : 1;
+    if (scale != 1) text.remove_suffix(1);
+  }
+  if (text.empty() || text.size() > 15) return 0;
+  uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return 0;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  value *= scale;
+  return value <= max_pixels_limit ? value : 0;
+}
+
 class Parser {
  public:
   explicit Parser(const std::vector<std::string>& arguments) : args(arguments) {}
@@ -76,6 +98,13 @@ class Parser {
       return take_value(name, attached, has_value, &value) && set_output(value);
     }
     if (name == "--jobs") return take_value(name, attached, has_value, &value) && set_jobs(value);
+    if (name == "--max-pixels") {
+      if (!take_value(name, attached, has_value, &value)) return false;
+      parsed.options.max_pixels = parse_pixels(value);
+      return parsed.options.max_pixels != 0 ||
+             fail("invalid pixel count '" + value +
+                  "' for --max-pixels (want 1 or more, as 24000000 or 24M)");
+    }
     if (has_value && (name == "--recursive" || name == "--quiet" || name == "--update" ||
                       name == "--sync" || name == "--auto-orient" || name == "--salvage" ||
                       name == "--help" || name == "--version")) {

@@ -18,6 +18,7 @@ struct Options {
   bool sync = false;         // flush each output and its folder before counting it converted
   bool auto_orient = false;  // turn each picture upright as its EXIF orientation says
   bool salvage = false;      // write what can be recovered of a damaged file
+  uint64_t max_pixels = 0;   // refuse larger pictures; 0: no limit but the library's
 };
 
 struct ParsedArguments {
@@ -27,6 +28,7 @@ struct ParsedArguments {
 };
 
 constexpr int32_t max_jobs = 256;
+constexpr uint64_t max_pixels_limit = 1'000'000'000'000'000;
 
 // `args` excludes the program name. Options and operands may come in any order; "--" ends
 // the options.

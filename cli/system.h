@@ -43,6 +43,17 @@ std::string explain_input_failure(const std::string& path);
 std::string explain_standard_input_failure();  // "closed", or the system's words for a folder
 std::string explain_output_failure(const std::string& path);
 
+// Standard input and output as byte streams, untranslated (binary on Windows): whether standard
+// input can be read at all (open, and not a folder); up to `capacity` bytes of it, 0 at its end
+// or on an error; and all of `count` bytes onto standard output, false when that failed.
+bool standard_input_readable();
+// The bytes of the file at `path` up to `limit` of them, the rest left unread; false when it
+// cannot be opened or read, with `*longer` set when it holds more.
+bool read_file_bytes(const std::string& path, size_t limit, std::vector<uint8_t>* bytes,
+                     bool* longer);
+size_t read_standard_input(void* into, size_t capacity);
+bool write_standard_output(const void* bytes, size_t count);
+
 bool is_terminal(StandardStream stream);
 size_t terminal_columns();        // of the terminal on standard error; 80 when unknown
 const char* erase_to_line_end();  // the terminal's sequence for it, or null when it has none

@@ -204,6 +204,53 @@ std::string explain_input_failure(const std::string& path) {
   return folder ? strerror(EISDIR) : "";
 }
 
+bool read_file_bytes(const std::string& path, size_t limit, std::vector<uint8_t>* bytes,
+                     bool* longer) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info;
+  if (fd < 0 || fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  *longer = static_cast<uint64_t>(info.st_size) > limit;
+  bytes->resize(*longer ? 0 : static_cast<size_t>(info.st_size));
+  size_t size = 0;
+  while (size < bytes->size()) {
+    const ssize_t got = read(fd, bytes->data() + size, bytes->size() - size);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;  // a short file goes on with what it held
+    size += static_cast<size_t>(got);
+  }
+  bytes->resize(size);
+  close(fd);
+  return true;
+}
+
+bool standard_input_readable() {
+  struct stat info;
+  return fstat(STDIN_FILENO, &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+size_t read_standard_input(void* into, size_t capacity) {
+  for (;;) {
+    const ssize_t got = read(STDIN_FILENO, into, capacity);
+    if (got >= 0) return static_cast<size_t>(got);
+    if (errno != EINTR) return 0;
+  }
+}
+
+bool write_standard_output(const void* bytes, size_t count) {
+  const auto* at = static_cast<const char*>(bytes);
+  while (count > 0) {
+    const ssize_t put = write(STDOUT_FILENO, at, count);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    at += put;
+    count -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
 std::string explain_standard_input_failure() {
   struct stat info;
   if (fstat(STDIN_FILENO, &info) != 0) return "closed";

@@ -1,10 +1,13 @@
 // The tool's questions to Windows. Paths arrive as UTF-8 and reach the wide-character routines
 // as UTF-16, never through the ANSI code page; text for the console goes out as UTF-16 too.
 
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -172,6 +175,47 @@ std::string explain_input_failure(const std::string& path) {
   const bool disk = GetFileType(file) == FILE_TYPE_DISK;
   CloseHandle(file);
   return disk ? "" : "not a regular file";
+}
+
+namespace {
+
+// A standard stream in binary mode: text mode would turn every 0x0A byte written into 0x0D 0x0A
+// and end a read at the first 0x1A. False for a program started without it (a GUI or detached
+// process).
+bool binary_stream(FILE* stream) {
+  const int fd = _fileno(stream);
+  if (fd < 0) return false;
+  const intptr_t handle = _get_osfhandle(fd);
+  return handle != -1 && handle != -2 && _setmode(fd, _O_BINARY) != -1;
+}
+
+}  // namespace
+
+bool read_file_bytes(const std::string& path, size_t limit, std::vector<uint8_t>* bytes,
+                     bool* longer) {
+  FILE* file = _wfopen(wide(path).c_str(), L"rb");
+  if (file == nullptr) return false;
+  const bool sized = _fseeki64(file, 0, SEEK_END) == 0;
+  const int64_t size = sized ? _ftelli64(file) : -1;
+  if (size < 0 || _fseeki64(file, 0, SEEK_SET) != 0) {
+    fclose(file);
+    return false;
+  }
+  *longer = static_cast<uint64_t>(size) > limit;
+  bytes->resize(*longer ? 0 : static_cast<size_t>(size));
+  bytes->resize(fread(bytes->data(), 1, bytes->size(), file));
+  fclose(file);
+  return true;
+}
+
+bool standard_input_readable() { return binary_stream(stdin); }
+
+size_t read_standard_input(void* into, size_t capacity) {
+  return binary_stream(stdin) ? fread(into, 1, capacity, stdin) : 0;
+}
+
+bool write_standard_output(const void* bytes, size_t count) {
+  return binary_stream(stdout) && fwrite(bytes, 1, count, stdout) == count && fflush(stdout) == 0;
 }
 
 std::string explain_standard_input_failure() {

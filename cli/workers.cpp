@@ -20,6 +20,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/convert.h"
+
 namespace {
 
 volatile sig_atomic_t stop_signal = 0;  // the first SIGINT or SIGTERM: finish what is under way
@@ -70,10 +72,10 @@ bool send_all(int fd, const void* buffer, size_t bytes) {
 // What a worker answers for each job: the job and how its conversion ended.
 struct Reply {
   uint32_t job;
-  ConversionOutcome outcome;
+  bmpsepia_outcome outcome;
 };
 
-[[noreturn]] void worker_main(const std::vector<Job>& jobs, const ConversionOptions& options,
+[[noreturn]] void worker_main(const std::vector<Job>& jobs, const bmpsepia_options& options,
                               int control, int errors, pid_t parent) {
   // Interruption is the parent's to handle: it lets conversions under way finish, or on a
   // second signal kills the workers.
@@ -95,11 +97,7 @@ struct Reply {
     if (!read_all(control, &index, sizeof index)) _exit(0);
     if (index >= jobs.size()) _exit(3);
     const Job& job = jobs[index];
-    ConversionOptions job_options = options;
-    job_options.from_standard_input = job.from_standard_input;
-    job_options.to_standard_output = job.to_standard_output;
-    job_options.print_message = false;  // told by the parent, naming the file
-    const Reply reply{index, convert_jpeg(job.input.c_str(), job.output.c_str(), job_options)};
+    const Reply reply{index, convert_job(job, options)};
     fflush(stderr);
     if (!send_all(control, &reply, sizeof reply)) _exit(0);
   }
@@ -108,7 +106,7 @@ struct Reply {
 class Pool {
  public:
   Pool(const std::vector<Job>& jobs, const std::vector<size_t>& todo,
-       const ConversionOptions& options, const WorkerEvents& events)
+       const bmpsepia_options& options, const WorkerEvents& events)
       : jobs_(jobs), todo_(todo), options_(options), events_(events) {}
 
   void run(int32_t count) {
@@ -303,7 +301,7 @@ class Pool {
 
   const std::vector<Job>& jobs_;
   const std::vector<size_t>& todo_;
-  const ConversionOptions& options_;
+  const bmpsepia_options& options_;
   const WorkerEvents& events_;
   std::vector<Worker> workers_;
   size_t next_ = 0;
@@ -315,7 +313,7 @@ class Pool {
 }  // namespace
 
 int run_workers(const std::vector<Job>& jobs, const std::vector<size_t>& todo, int32_t workers,
-                const ConversionOptions& options, const WorkerEvents& events) {
+                const bmpsepia_options& options, const WorkerEvents& events) {
   if (todo.empty()) return 0;
   stop_signal = 0;
   halt_signal = 0;

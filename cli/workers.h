@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "bmpsepia.h"
 #include "cli/plan.h"
-#include "entry/conversion.h"
 
 struct Outcome {
   bool reported = false;  // the conversion ran to its end, and `conversion` says how
-  ConversionOutcome conversion{};
+  bmpsepia_outcome conversion{};
   std::string messages;    // anything else written on standard error during the job
   int32_t end_signal = 0;  // the worker died during the job by this signal
   int32_t end_status = 0;  // or exited with this status
@@ -32,4 +32,4 @@ struct WorkerEvents {
 // it: after the first, conversions under way are finished and no other started; a second stops them
 // at once, and its number is returned.
 int run_workers(const std::vector<Job>& jobs, const std::vector<size_t>& todo, int32_t workers,
-                const ConversionOptions& options, const WorkerEvents& events);
+                const bmpsepia_options& options, const WorkerEvents& events);

@@ -19,6 +19,7 @@
 #include <thread>
 #include <utility>
 
+#include "cli/convert.h"
 #include "cli/workers.h"
 
 namespace {
@@ -40,9 +41,8 @@ BOOL WINAPI on_control(DWORD event) {
 // stops at once reads nothing of the caller's.
 struct Task {
   size_t index;
-  std::string input;
-  std::string output;
-  ConversionOptions options;
+  Job job;
+  bmpsepia_options options;
 };
 
 // Shared by the threads and this one; owned by all of them, so that it outlives a stop.
@@ -58,7 +58,7 @@ struct Queue {
 Outcome convert(const Task& task) {
   Outcome outcome;
   outcome.reported = true;
-  outcome.conversion = convert_jpeg(task.input.c_str(), task.output.c_str(), task.options);
+  outcome.conversion = convert_job(task.job, task.options);
   return outcome;
 }
 
@@ -82,18 +82,14 @@ void work(const std::shared_ptr<Queue>& queue) {
 }  // namespace
 
 int run_workers(const std::vector<Job>& jobs, const std::vector<size_t>& todo, int32_t workers,
-                const ConversionOptions& options, const WorkerEvents& events) {
+                const bmpsepia_options& options, const WorkerEvents& events) {
   if (todo.empty()) return 0;
   stop_signal = 0;
   halt_signal = 0;
   SetConsoleCtrlHandler(on_control, TRUE);
   auto queue = std::make_shared<Queue>();
   for (const size_t index : todo) {
-    Task task{index, jobs[index].input, jobs[index].output, options};
-    task.options.from_standard_input = jobs[index].from_standard_input;
-    task.options.to_standard_output = jobs[index].to_standard_output;
-    task.options.print_message = false;  // told by this thread, naming the file
-    queue->waiting.push_back(std::move(task));
+    queue->waiting.push_back(Task{index, jobs[index], options});
   }
   const size_t count =
       std::min<size_t>(todo.size(), static_cast<size_t>(workers < 1 ? 1 : workers));

@@ -18,8 +18,9 @@
 namespace {
 
 struct Input {
-  uint8_t* bytes;  // owned
+  const uint8_t* bytes;
   int32_t size;
+  uint8_t* owned;  // the bytes, when loaded here
 };
 
 enum class LoadResult { loaded, cannot_open, too_large, no_memory };
@@ -37,55 +38,16 @@ LoadResult load_file(const char* path, Input* input) {
     platform_close(file);
     return LoadResult::too_large;
   }
-  input->bytes = static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(size)));
-  if (input->bytes == nullptr) {
+  input->owned = static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(size)));
+  if (input->owned == nullptr) {
     platform_close(file);
     return LoadResult::no_memory;
   }
+  input->bytes = input->owned;
   platform_seek(file, SeekOrigin::start);
   // A short read goes on with the bytes that arrived.
-  input->size = static_cast<int32_t>(platform_read(input->bytes, static_cast<size_t>(size), file));
+  input->size = static_cast<int32_t>(platform_read(input->owned, static_cast<size_t>(size), file));
   platform_close(file);
-  return LoadResult::loaded;
-}
-
-// Standard input, whose size is known only at its end: read into a block that doubles as it
-// fills, so that a stream of n bytes is held in at most 2n while it arrives.
-LoadResult load_stream(PlatformFile* stream, Input* input) {
-  if (stream == nullptr) return LoadResult::cannot_open;
-  constexpr int64_t first_capacity = 64 * 1024;
-  int64_t capacity = 0;
-  int64_t size = 0;
-  uint8_t* bytes = nullptr;
-  for (;;) {
-    if (size == capacity) {
-      if (capacity == INT32_MAX) {
-        platform_release(bytes);
-        return LoadResult::too_large;
-      }
-      // At most INT32_MAX bytes: one more than a decode takes, to tell a longer stream.
-      const int64_t grown = capacity == 0 ? first_capacity : capacity * 2;
-      const int64_t next = grown > INT32_MAX ? INT32_MAX : grown;
-      auto* larger = static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(next)));
-      if (larger == nullptr) {
-        platform_release(bytes);
-        return LoadResult::no_memory;
-      }
-      if (size > 0) memcpy(larger, bytes, static_cast<size_t>(size));
-      platform_release(bytes);
-      bytes = larger;
-      capacity = next;
-    }
-    const size_t got = platform_read(bytes + size, static_cast<size_t>(capacity - size), stream);
-    if (got == 0) break;  // the end, or an error: go on with the bytes that arrived
-    size += static_cast<int64_t>(got);
-  }
-  if (size == INT32_MAX) {
-    platform_release(bytes);
-    return LoadResult::too_large;
-  }
-  input->bytes = bytes;
-  input->size = static_cast<int32_t>(size);
   return LoadResult::loaded;
 }
 
@@ -140,10 +102,15 @@ const char* conversion_message(ConversionStatus status) {
 
 ConversionOutcome convert_jpeg(const char* input_path, const char* output_path,
                                const ConversionOptions& options) {
-  Input input{nullptr, 0};
-  const LoadResult loaded = options.from_standard_input
-                                ? load_stream(platform_standard_input(), &input)
-                                : load_file(input_path, &input);
+  Input input{options.input_bytes, 0, nullptr};
+  LoadResult loaded = LoadResult::loaded;
+  if (options.input_bytes == nullptr) {
+    loaded = load_file(input_path, &input);
+  } else if (options.input_size > INT32_MAX) {
+    loaded = LoadResult::too_large;
+  } else {
+    input.size = static_cast<int32_t>(options.input_size);
+  }
   if (loaded == LoadResult::cannot_open) return ended(options, ConversionStatus::input_unreadable);
   if (loaded != LoadResult::loaded) {
     return refused(options,
@@ -152,22 +119,23 @@ ConversionOutcome convert_jpeg(const char* input_path, const char* output_path,
   // Each call has a record of its own, so that calls from several threads do not meet.
   DecoderState* decoder = new_decoder();
   if (decoder == nullptr) {
-    platform_release(input.bytes);
+    platform_release(input.owned);
     return refused(options, Fault::out_of_memory);
   }
   decoder->salvage = options.salvage;
   decoder->max_pixels = options.max_pixels;
-  // A file takes the rows as they are made; standard output, which cannot be taken back, only
-  // once the picture has decoded.
+  // A file takes the rows as they are made; a sink or a block in memory, which hold no half
+  // pictures, only once the picture has decoded.
+  const bool to_file = options.sink == nullptr && options.memory_output == nullptr;
   PipelineOutcome piped{false, BmpWriteResult::written};
-  if (options.to_standard_output) {
+  if (!to_file) {
     decode_jpeg(*decoder, input.bytes, input.size);
   } else {
     const int32_t threads = options.threads != 0 ? options.threads : threads_from_environment();
     piped = decode_into_file(*decoder, input.bytes, input.size, output_path, options.auto_orient,
-                             threads);
+                             threads, options.durable);
   }
-  platform_release(input.bytes);
+  platform_release(input.owned);
   if (failed(*decoder)) {
     const Fault fault = decoder->fault;
     const int32_t detail = decoder->fault_detail;
@@ -207,11 +175,27 @@ ConversionOutcome convert_jpeg(const char* input_path, const char* output_path,
     delete_decoder(decoder);
     return refused(options, Fault::out_of_memory);
   }
-  const BmpWriteResult written =
-      options.to_standard_output
-          ? write_bmp_stream(platform_standard_output(), rows.width, rows.height,
-                             render_picture_row, &rows)
-          : write_bmp_rows(output_path, rows.width, rows.height, render_picture_row, &rows);
+  BmpWriteResult written = BmpWriteResult::written;
+  if (to_file) {
+    written = write_bmp_rows(output_path, rows.width, rows.height, render_picture_row, &rows,
+                             options.durable);
+  } else if (options.sink != nullptr) {
+    const bool taken = write_bmp_to(options.sink, options.sink_context, rows.width, rows.height,
+                                    render_picture_row, &rows);
+    written = taken ? BmpWriteResult::written : BmpWriteResult::cannot_write;
+  } else {
+    // One spare byte, which the last row rendered may write.
+    const int64_t bytes = bmp_file_size(rows.width, rows.height);
+    auto* bmp = static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(bytes) + 1));
+    if (bmp == nullptr) {
+      end_rows(&rows);
+      delete_decoder(decoder);
+      return refused(options, Fault::out_of_memory);
+    }
+    render_bmp_into(bmp, rows.width, rows.height, render_picture_row, &rows);
+    *options.memory_output = bmp;
+    *options.memory_size = static_cast<size_t>(bytes);
+  }
   outcome.orientation = rows.orientation;
   outcome.width = rows.width;
   outcome.height = rows.height;

@@ -1,16 +1,29 @@
 #pragma once
-// The one conversion routine: load a JPEG file or standard input, decode it, write the BMP to
-// a file or standard output. BMPSepia is this routine with no options; the tool sets them.
+// The one conversion routine: load a JPEG file (or take its bytes in memory), decode it, write
+// the BMP to a file, a sink or a block of memory. BMPSepia is this routine with no options; the
+// public API sets them.
 
+#include <cstddef>
 #include <cstdint>
 
+#include "bmp/bmp_writer.h"
 #include "jpeg/decoder.h"
 
 struct ConversionOptions {
-  bool from_standard_input = false;  // the input path is not read
-  bool to_standard_output = false;   // the output path is not used; written once decoded
-  bool auto_orient = false;          // turn the picture as its EXIF orientation says
-  bool print_message = true;         // print the failure's message, as BMPSepia does
+  // The JPEG bytes in memory, read in place, instead of the input path's (over INT32_MAX bytes
+  // are refused as too large).
+  const uint8_t* input_bytes = nullptr;
+  size_t input_size = 0;
+  // Instead of the output path, once the picture has decoded: the BMP handed to `sink` in
+  // pieces, or made in one block of platform_allocate's, which `memory_output` is set to (with
+  // its size) and the caller releases.
+  BmpByteSink sink = nullptr;
+  void* sink_context = nullptr;
+  uint8_t** memory_output = nullptr;
+  size_t* memory_size = nullptr;
+  bool auto_orient = false;   // turn the picture as its EXIF orientation says
+  bool print_message = true;  // print the failure's message, as BMPSepia does
+  bool durable = false;       // an output file reaches the disk before it counts as written
   // Write what can be recovered of a damaged file (jpeg/salvage.h) rather than refuse it.
   bool salvage = false;
   // A frame of more pixels is refused as too large before anything is allocated; 0: no bound

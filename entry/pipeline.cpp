@@ -37,6 +37,7 @@ struct Pipeline {
   const char* path;
   bool upright;
   int32_t threads;
+  bool durable;
   bool started = false;   // the rows have begun to come
   bool declined = false;  // the picture is to be turned, so it is written once decoded
   bool failed = false;    // no memory to render: the decode is failed too
@@ -109,7 +110,7 @@ void start(Pipeline& p) {
     return;
   }
   const Picture picture = picture_of(d);
-  p.opened = begin_bmp_file(p.path, picture.width, picture.height, &p.file);
+  p.opened = begin_bmp_file(p.path, picture.width, picture.height, p.durable, &p.file);
   // A file that cannot be written still lets the decode run to its end: its fault would win.
   if (p.opened != BmpWriteResult::written) return;
   const int64_t pixels = int64_t{picture.width} * picture.height;
@@ -173,12 +174,13 @@ BmpWriteResult worst(BmpWriteResult a, BmpWriteResult b) {
 }  // namespace
 
 PipelineOutcome decode_into_file(DecoderState& d, const uint8_t* data, int32_t size,
-                                 const char* path, bool upright, int32_t threads) {
+                                 const char* path, bool upright, int32_t threads, bool durable) {
   Pipeline p;
   p.decoder = &d;
   p.path = path;
   p.upright = upright;
   p.threads = threads;
+  p.durable = durable;
   d.rows_sink = on_rows;
   d.rows_context = &p;
   conversions_under_way.fetch_add(1, std::memory_order_relaxed);

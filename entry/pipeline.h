@@ -17,9 +17,10 @@ struct PipelineOutcome {
 // `upright` asks for a turn (the caller then writes it once decoded). `threads` 1 keeps all on
 // the calling thread, 2 or more lets the rows be written on a second one, and 0 leaves it to
 // the picture: a second thread for a large one, when no other conversion of this process is
-// under way to keep the processors busy. After a decode that fails, nothing is left behind.
+// under way to keep the processors busy. After a decode that fails, nothing is left behind. A
+// `durable` file reaches the disk before it counts as written.
 PipelineOutcome decode_into_file(DecoderState& d, const uint8_t* data, int32_t size,
-                                 const char* path, bool upright, int32_t threads);
+                                 const char* path, bool upright, int32_t threads, bool durable);
 
 // Pictures from this many pixels on take a second thread when `threads` is 0.
 constexpr int64_t threaded_pixels = 1 << 20;

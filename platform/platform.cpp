@@ -66,8 +66,6 @@ bool platform_threads_fail() { return threads_fail; }
 
 bool platform_close(PlatformFile* file) { return fclose(stream_of(file)) == 0; }
 
-bool platform_flush(PlatformFile* file) { return fflush(stream_of(file)) == 0; }
-
 void* platform_allocate(size_t bytes) {
 #if defined(BMPSEPIA_TEST_HOOKS)
   if (allocation_fails()) return nullptr;

@@ -17,12 +17,6 @@ int64_t platform_tell(PlatformFile* file);                        // -1 when it 
 size_t platform_read(void* buffer, size_t bytes, PlatformFile* file);
 bool platform_write(const void* source, size_t bytes, PlatformFile* file);
 bool platform_close(PlatformFile* file);  // false when buffered bytes could not be written
-// The process's standard input and output as byte streams (binary, untranslated, on Windows),
-// or null when the descriptor is closed, or standard input is a folder. Never closed by the
-// caller: flushed instead.
-PlatformFile* platform_standard_input();
-PlatformFile* platform_standard_output();
-bool platform_flush(PlatformFile* file);  // false when buffered bytes could not be written
 
 void* platform_allocate(size_t bytes);  // null when none is available
 void platform_release(void* block);     // null does nothing
@@ -71,6 +65,7 @@ struct PendingFile {
   PlatformFile* stream = nullptr;
   wchar_t* temp_path = nullptr;   // owned, UTF-16 as the wide file routines take it
   wchar_t* final_path = nullptr;  // owned
+  bool durable = false;           // flushed to the disk, and its folder, before it counts
 };
 #else
 struct PendingFile {
@@ -81,17 +76,17 @@ struct PendingFile {
   int32_t mode = 0;         // the permissions it gets once complete
   int64_t owner = -1;       // the replaced file's owner and group, or -1
   int64_t group = -1;
+  bool durable = false;  // flushed to the disk, and its folder, before it counts
 };
 #endif
 // False, with nothing created, when the output must be refused or the file cannot be made.
-bool platform_begin_replace(const char* path, PendingFile* pending);
+// A `durable` file and its folder reach the disk before the commit returns; otherwise it is as
+// durable as any other file.
+bool platform_begin_replace(const char* path, PendingFile* pending, bool durable);
 // Closes the stream and moves the file into place; false (and nothing left behind) on failure.
 bool platform_commit_replace(PendingFile* pending);
 void platform_abort_replace(PendingFile* pending);
 
-// The tool's --sync: from now on, each output and its folder are flushed to the disk before
-// the output counts as written. Off by default: an output is as durable as any other file.
-void platform_sync_outputs(bool on);
 #if defined(BMPSEPIA_TEST_HOOKS)
 // Built into the tests' copy of the library alone: write outputs through a named temporary file
 // even where an unnamed one is possible; fail the nth allocation from now (1 is the next; 0

@@ -35,8 +35,7 @@ constexpr int folder_flags = O_PATH | O_DIRECTORY | O_CLOEXEC;  // needs no read
 constexpr int folder_flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #endif
 
-// Set once by the tool or a test, read by every call: atomic so that no call races the setter.
-std::atomic<bool> sync_outputs{false};
+// Set once by a test, read by every call: atomic so that no call races the setter.
 #if defined(BMPSEPIA_TEST_HOOKS)
 std::atomic<bool> named_temporaries{false};
 #endif
@@ -279,8 +278,8 @@ bool special_file_at(const PendingFile& pending) {
   return !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode);
 }
 
-// After the rename, for --sync: the folder's entry reaches the disk. A folder the caller may
-// not read cannot be flushed alone; then the whole file system is, through the file.
+// After the rename, for a durable file: the folder's entry reaches the disk. A folder the caller
+// may not read cannot be flushed alone; then the whole file system is, through the file.
 bool sync_folder(int folder, int file) {
   const int readable = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (readable >= 0) {
@@ -329,19 +328,9 @@ void platform_seek(PlatformFile* file, SeekOrigin origin) {
 
 int64_t platform_tell(PlatformFile* file) { return ftello(stream_of(file)); }
 
-PlatformFile* platform_standard_input() {
-  // A folder cannot be read, and is refused as one given by name is.
-  struct stat info;
-  if (fstat(STDIN_FILENO, &info) != 0 || S_ISDIR(info.st_mode)) return nullptr;
-  return reinterpret_cast<PlatformFile*>(stdin);
-}
-
-PlatformFile* platform_standard_output() {
-  return fcntl(STDOUT_FILENO, F_GETFD) < 0 ? nullptr : reinterpret_cast<PlatformFile*>(stdout);
-}
-
-bool platform_begin_replace(const char* path, PendingFile* pending) {
+bool platform_begin_replace(const char* path, PendingFile* pending, bool durable) {
   *pending = PendingFile{};
+  pending->durable = durable;
   if (path == nullptr || path[0] == '\0') return false;
   struct stat info;
   if (!find_entry(path, pending, &info) ||
@@ -369,7 +358,7 @@ bool platform_begin_replace(const char* path, PendingFile* pending) {
 bool platform_commit_replace(PendingFile* pending) {
   FILE* stream = stream_of(pending->stream);
   const int fd = fileno(stream);
-  const bool durable = sync_outputs.load(std::memory_order_relaxed);
+  const bool durable = pending->durable;
   // Flushed once the attributes are set, so that they reach the disk with the data.
   bool ok =
       fflush(stream) == 0 && set_final_attributes(fd, *pending) && (!durable || fsync(fd) == 0);
@@ -390,8 +379,6 @@ void platform_abort_replace(PendingFile* pending) {
   if (pending->temp_name[0] != '\0') unlinkat(pending->folder, pending->temp_name, 0);
   forget_pending(pending);
 }
-
-void platform_sync_outputs(bool on) { sync_outputs.store(on, std::memory_order_relaxed); }
 
 #if defined(BMPSEPIA_TEST_HOOKS)
 void platform_name_temporaries(bool on) { named_temporaries.store(on, std::memory_order_relaxed); }

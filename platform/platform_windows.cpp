@@ -27,8 +27,6 @@ namespace {
 
 constexpr int32_t name_attempts = 8;
 
-std::atomic<bool> sync_outputs{false};
-
 FILE* stream_of(PlatformFile* file) { return reinterpret_cast<FILE*>(file); }
 
 // The UTF-16 form of a UTF-8 path in a block of its own, or null when no memory is left.
@@ -231,27 +229,9 @@ void platform_seek(PlatformFile* file, SeekOrigin origin) {
 
 int64_t platform_tell(PlatformFile* file) { return _ftelli64(stream_of(file)); }
 
-namespace {
-
-// A standard stream in binary mode: text mode would turn every 0x0A byte written into 0x0D 0x0A
-// and end a read at the first 0x1A.
-PlatformFile* binary_stream(FILE* stream) {
-  const int fd = _fileno(stream);
-  if (fd < 0) return nullptr;
-  // -2: a program started without this stream (a GUI or detached process).
-  const intptr_t handle = _get_osfhandle(fd);
-  if (handle == -1 || handle == -2 || _setmode(fd, _O_BINARY) == -1) return nullptr;
-  return reinterpret_cast<PlatformFile*>(stream);
-}
-
-}  // namespace
-
-PlatformFile* platform_standard_input() { return binary_stream(stdin); }
-
-PlatformFile* platform_standard_output() { return binary_stream(stdout); }
-
-bool platform_begin_replace(const char* path, PendingFile* pending) {
+bool platform_begin_replace(const char* path, PendingFile* pending, bool durable) {
   *pending = PendingFile{};
+  pending->durable = durable;
   if (path == nullptr || path[0] == '\0') return false;
   pending->final_path = wide_path(path);
   if (pending->final_path == nullptr || !find_output(&pending->final_path)) {
@@ -279,7 +259,7 @@ bool platform_begin_replace(const char* path, PendingFile* pending) {
 
 bool platform_commit_replace(PendingFile* pending) {
   FILE* stream = stream_of(pending->stream);
-  const bool durable = sync_outputs.load(std::memory_order_relaxed);
+  const bool durable = pending->durable;
   bool ok = fflush(stream) == 0 &&
             (!durable ||
              FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))) != 0);
@@ -296,8 +276,6 @@ void platform_abort_replace(PendingFile* pending) {
   _wunlink(pending->temp_path);
   forget_pending(pending);
 }
-
-void platform_sync_outputs(bool on) { sync_outputs.store(on, std::memory_order_relaxed); }
 
 // Windows always names its temporary files.
 #if defined(BMPSEPIA_TEST_HOOKS)

@@ -1,19 +1,26 @@
-# Fails unless the dynamic symbol table of LIBRARY defines BMPSepia and no other symbol of ours.
+# Fails unless the dynamic symbol table of LIBRARY defines exactly the functions of bmpsepia.h:
+# BMPSepia and the bmpsepia_* API, no other symbol of ours.
+cmake_policy(SET CMP0057 NEW)
+set(want BMPSepia bmpsepia_convert_file bmpsepia_convert_memory bmpsepia_convert_memory_to_file
+    bmpsepia_convert_to_writer
+    bmpsepia_free bmpsepia_status_message)
 execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE symbols RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "nm failed on ${LIBRARY}")
 endif()
 string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
-set(found FALSE)
+set(found "")
 foreach(line IN LISTS lines)
   string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${line}")
-  if(name STREQUAL "BMPSepia")
-    set(found TRUE)
+  if(name IN_LIST want)
+    list(APPEND found ${name})
   elseif(NOT name MATCHES "^(_init|_fini|__bss_start|_edata|_end|__.*|_ITM_.*)$")
     message(FATAL_ERROR "unexpected exported symbol: ${name}")
   endif()
 endforeach()
-if(NOT found)
-  message(FATAL_ERROR "BMPSepia is not exported")
+list(SORT found)
+list(SORT want)
+if(NOT found STREQUAL want)
+  message(FATAL_ERROR "exports: '${found}', want '${want}'")
 endif()
-message(STATUS "exports: BMPSepia")
+message(STATUS "exports: ${found}")

@@ -49,7 +49,7 @@ BmpWriteResult write_bmp(const char* path, int32_t width, int32_t height, const 
       bgr[2] = rgb[0];
     }
   };
-  return write_bmp_rows(path, width, height, copy_row, &picture);
+  return write_bmp_rows(path, width, height, copy_row, &picture, false);
 }
 
 TEST(BmpWriter, LayoutPaddingAndOrder) {

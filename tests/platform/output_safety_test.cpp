@@ -318,7 +318,7 @@ TEST(OutputSafety, TheNewFileIsPrivateWhileWrittenAndGoesWithAKilledWriter) {
       const pid_t writer = fork();
       if (writer == 0) {
         platform_name_temporaries(named);
-        write_bmp_rows(out.c_str(), 8, 64, pause_half_way, &half_way[1]);
+        write_bmp_rows(out.c_str(), 8, 64, pause_half_way, &half_way[1], false);
         _exit(1);
       }
       char byte = 0;

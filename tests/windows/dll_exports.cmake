@@ -1,5 +1,7 @@
-# Fails unless the export table of the DLL at LIBRARY names BMPSepia and nothing else, and the
-# DLL needs no runtime DLL of the compiler's.
+# Fails unless the export table of the DLL at LIBRARY names exactly the functions of bmpsepia.h,
+# BMPSepia and the bmpsepia_* API, and the DLL needs no runtime DLL of the compiler's.
+set(want BMPSepia bmpsepia_convert_file bmpsepia_convert_file_w bmpsepia_convert_memory
+    bmpsepia_convert_memory_to_file bmpsepia_convert_to_writer bmpsepia_free bmpsepia_status_message)
 execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "${OBJDUMP} -p failed on ${LIBRARY}")
@@ -8,8 +10,10 @@ string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[ 0-9]+\\
        table "${dump}")
 string(REGEX MATCHALL "\\][ \t]*[^ \t\n]+" entries "${CMAKE_MATCH_1}")
 list(TRANSFORM entries REPLACE "^\\][ \t]*" "")
-if(NOT entries STREQUAL "BMPSepia")
-  message(FATAL_ERROR "exports of ${LIBRARY}: '${entries}', want 'BMPSepia' alone")
+list(SORT entries)
+list(SORT want)
+if(NOT entries STREQUAL want)
+  message(FATAL_ERROR "exports of ${LIBRARY}: '${entries}', want '${want}'")
 endif()
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
 foreach(import IN LISTS imports)

@@ -226,8 +226,8 @@ TEST(WindowsPaths, TheTemporaryFileIsSharedWithNoOneAndRandomlyNamed) {
   const std::string out = utf8(dir.path(L"输出.bmp"));
   PendingFile first;
   PendingFile second;
-  ASSERT_TRUE(platform_begin_replace(out.c_str(), &first));
-  ASSERT_TRUE(platform_begin_replace(out.c_str(), &second));
+  ASSERT_TRUE(platform_begin_replace(out.c_str(), &first, false));
+  ASSERT_TRUE(platform_begin_replace(out.c_str(), &second, false));
   EXPECT_TRUE(is_temp_name(first.temp_path)) << utf8(first.temp_path);
   EXPECT_TRUE(is_temp_name(second.temp_path)) << utf8(second.temp_path);
   EXPECT_NE(std::wstring(first.temp_path), std::wstring(second.temp_path));
