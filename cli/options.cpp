@@ -248,6 +248,8 @@ DESCRIPTION
     writes the BMP picture to standard output (a pipe, a file, a socket), only
     once the picture is decoded, so that nothing goes there when it fails.
     Messages stay on standard error. A terminal is refused as either stream.
+    Standard input that does not start as a JPEG file does is refused at once,
+    and more than 2 GiB of it as soon as it passes that size.
     A stream conversion holds the input in memory (up to twice its size while
     it arrives) and writes nothing to disk of its own, so a conversion killed
     part way leaves nothing behind. A file named - is given as ./-.
@@ -285,8 +287,8 @@ DESCRIPTION
     With --auto-orient, a photograph whose EXIF Orientation tag says how it
     was taken (a phone held upright, say) is written upright: the pixels of
     the plain output, turned or mirrored. A missing or damaged tag leaves the
-    picture as stored. A quarter turn holds the whole sepia picture in memory,
-    3 bytes a pixel, besides the decoded planes.
+    picture as stored. A quarter turn holds the whole decoded planes (never
+    just their last rows) and a band of 96 columns of the picture's height.
 
     With --salvage, a damaged file is written as far as it can be recovered,
     as viewers show it, and told as "IN: damaged, recovered 62 % (REASON)";
@@ -320,6 +322,8 @@ OPTIONS
                          than the input, by modification time alone
         --auto-orient    turn each picture upright as its EXIF orientation says
         --salvage        write what can be recovered of a damaged file
+        --max-pixels=N   refuse pictures of more than N pixels (24000000 or
+                         24M; K and G too) before any memory is taken for them
         --sync           flush each output and its folder to the disk before
                          counting it converted (slower)
     -h, --help           show this text

@@ -3,6 +3,7 @@
 
 #include "entry/orientation.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "jpeg/decoder.h"
@@ -16,6 +17,26 @@ void render_stored_row(PictureRows& p, int32_t y, uint8_t* bgr) {
   const int32_t mcu_row = y / p.mcu_height;
   if (mcu_row != p.strip.mcu_row) p.strip = load_strip(*p.decoder, mcu_row, &p.planes);
   render_row(p.renderer, p.strip, y, bgr);
+}
+
+// Stored columns a quarter turn renders at a time: the band holds them for every stored row,
+// so that its memory is in proportion to the picture's height alone.
+constexpr int32_t band_columns = 4 * span_alignment;
+
+// Renders the band of stored columns that holds `column`, from every stored row.
+void fill_band(PictureRows& p, int32_t column, int32_t stored_width, int32_t stored_height) {
+  const int32_t first = column / p.band_columns * p.band_columns;
+  const int32_t count = std::min(p.band_columns, stored_width - first);
+  uint8_t* row = p.band;
+  const int64_t row_bytes = int64_t{p.band_columns} * 3;
+  for (int32_t y = 0; y < stored_height; ++y, row += row_bytes) {
+    const int32_t mcu_row = y / p.mcu_height;
+    if (mcu_row != p.strip.mcu_row || first != p.band_first) {
+      p.strip = load_strip(*p.decoder, mcu_row, &p.planes, first, first + count);
+    }
+    p.band_first = first;
+    render_span(p.renderer, p.strip, y, first, count, row);
+  }
 }
 
 // Reverses the order of `count` pixels of 3 bytes.
@@ -46,7 +67,9 @@ bool begin_rows(const DecoderState& d, bool upright, const RenderOptions& option
                       orientation,
                       quarter ? picture.height : picture.width,
                       quarter ? picture.width : picture.height,
-                      nullptr};
+                      nullptr,
+                      -1,
+                      0};
   rows->strip.mcu_row = -1;
   if (!make_strip_planes(d, &rows->planes)) return false;
   if (!begin_render(rows->renderer, picture, options)) {
@@ -54,23 +77,20 @@ bool begin_rows(const DecoderState& d, bool upright, const RenderOptions& option
     return false;
   }
   if (!quarter) return true;
-  // The frame header bounds width x height x 3 by INT32_MAX; one more byte for the last row's
-  // spare byte, which render_row may write.
-  const int64_t row_bytes = int64_t{picture.width} * 3;
-  rows->pixels =
-      static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(row_bytes * picture.height + 1)));
-  if (rows->pixels == nullptr) {
+  // One spare byte after the last row, which render_span may write.
+  rows->band_columns = band_columns;
+  const int64_t band_bytes = int64_t{band_columns} * 3 * picture.height + 1;
+  rows->band = static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(band_bytes)));
+  if (rows->band == nullptr) {
     end_rows(rows);
     return false;
   }
-  uint8_t* row = rows->pixels;
-  for (int32_t y = 0; y < picture.height; ++y, row += row_bytes) render_stored_row(*rows, y, row);
   return true;
 }
 
 void end_rows(PictureRows* rows) {
-  platform_release(rows->pixels);
-  rows->pixels = nullptr;
+  platform_release(rows->band);
+  rows->band = nullptr;
   end_render(rows->renderer);
   free_strip_planes(&rows->planes);
 }
@@ -98,15 +118,18 @@ void render_picture_row(void* context, int32_t y, uint8_t* bgr) {
     case 8: {
       // Upright row y is a column of the stored picture: column y for 5 and 6, counted from the
       // right for 7 and 8; read downwards for 5 and 8, upwards for 6 and 7.
-      const int64_t stride = int64_t{width} * 3;
       const int32_t column = p.orientation <= 6 ? y : width - 1 - y;
+      if (p.band_first < 0 || column < p.band_first || column >= p.band_first + p.band_columns) {
+        fill_band(p, column, width, height);
+      }
       const bool downwards = p.orientation == 5 || p.orientation == 8;
+      const int64_t stride = int64_t{p.band_columns} * 3;
       const int64_t step = downwards ? stride : -stride;
-      int64_t at = int64_t{column} * 3 + (downwards ? 0 : stride * (height - 1));
+      int64_t at = int64_t{column - p.band_first} * 3 + (downwards ? 0 : stride * (height - 1));
       for (const uint8_t* end = bgr + int64_t{p.width} * 3; bgr != end; bgr += 3, at += step) {
-        bgr[0] = p.pixels[at];
-        bgr[1] = p.pixels[at + 1];
-        bgr[2] = p.pixels[at + 2];
+        bgr[0] = p.band[at];
+        bgr[1] = p.band[at + 1];
+        bgr[2] = p.band[at + 2];
       }
       return;
     }

@@ -21,9 +21,11 @@ struct PictureRows {
   int32_t orientation;  // applied: 1 when the picture is written as stored
   int32_t width;        // of the picture as written
   int32_t height;
-  // Quarter turns read the picture by columns, so they hold it whole as rendered (3 bytes a
-  // pixel, top row first).
-  uint8_t* pixels;  // owned
+  // Quarter turns read the picture by columns: a band of them at a time, rendered from every
+  // stored row (3 bytes a pixel, row by row, band_columns to a row).
+  uint8_t* band;       // owned
+  int32_t band_first;  // the stored column the band starts at, or -1
+  int32_t band_columns;
 };
 
 // Starts rendering the picture `d` decoded, upright or as stored. False, with nothing held,

@@ -87,7 +87,8 @@ struct bmpsepia_outcome {
   int32_t status; /* an enum bmpsepia_status value, as returned */
   uint32_t width; /* of the picture written, or 0 */
   uint32_t height;
-  uint32_t recovered_percent; /* of a salvaged picture: its blocks decoded, rounded down */
+  uint32_t recovered_percent; /* of a picture written: its blocks decoded, rounded down (100
+                               * unless salvaged) */
   int32_t salvage_recovers;   /* of a refused one: 1 when salvage would have written it */
   char reason[128];           /* why it was refused or salvaged, in a few words, as the tool
                                * prints it in parentheses ("damaged: bad Huffman code in scan

@@ -205,9 +205,11 @@ bool install_standard_huffman_table(DecoderState& d, int32_t table_class, int32_
 Picture picture_of(const DecoderState& d);
 int32_t mcu_rows_ready(const DecoderState& d);
 // Makes MCU row `row` (below mcu_rows_ready) readable: a sequential frame's from its planes, a
-// progressive one's made from the coefficient store into `planes`, which then hold that row.
+// progressive one's made from the coefficient store into `planes`, which then hold that row (of
+// it, what picture columns first_x to end_x - 1 need).
 // Any number of threads may read rows at once, each with planes of its own.
-Strip load_strip(const DecoderState& d, int32_t row, StripPlanes* planes);
+Strip load_strip(const DecoderState& d, int32_t row, StripPlanes* planes, int32_t first_x = 0,
+                 int32_t end_x = INT32_MAX);
 // Room for a progressive frame's rows (nothing for a sequential one); false when there is no
 // memory for it. free_strip_planes frees what make_strip_planes made.
 bool make_strip_planes(const DecoderState& d, StripPlanes* planes);

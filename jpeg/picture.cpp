@@ -34,11 +34,15 @@ Picture picture_of(const DecoderState& d) {
 
 int32_t mcu_rows_ready(const DecoderState& d) { return d.rows_ready; }
 
-Strip load_strip(const DecoderState& d, int32_t row, StripPlanes* planes) {
+Strip load_strip(const DecoderState& d, int32_t row, StripPlanes* planes, int32_t first_x,
+                 int32_t end_x) {
   Strip strip{};
   strip.mcu_row = row;
   if (d.progressive) {
-    if (row != planes->row) fill_progressive_strip(d, row, planes);
+    if (end_x > d.width) end_x = d.width;
+    if (row != planes->row || first_x < planes->first_x || end_x > planes->end_x) {
+      fill_progressive_strip(d, row, first_x, end_x, planes);
+    }
     for (int32_t i = 0; i < d.component_count; ++i) {
       strip.first_row[i] = row * 8 * d.components[i].v_samp;
       strip.rows[i] = planes->samples[i];

@@ -41,6 +41,8 @@ struct StripPlanes {
   int32_t* coefficients;             // within `block`, 32-byte aligned
   void* block;                       // owned
   int32_t row;                       // the MCU row held, or -1
+  int32_t first_x;                   // the picture columns it holds: first_x to end_x - 1
+  int32_t end_x;
 };
 
 // The samples of one MCU row: plane i's rows first_row[i] onwards, up to the row's end or the

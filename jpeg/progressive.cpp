@@ -277,18 +277,28 @@ void decode_progressive_scan(DecoderState& d, const ScanHeader& scan) {
   if (!failed(d)) d.bytes_left = static_cast<int32_t>(d.input_end - d.cursor);
 }
 
-void fill_progressive_strip(const DecoderState& d, int32_t row, StripPlanes* planes) {
+void fill_progressive_strip(const DecoderState& d, int32_t row, int32_t first_x, int32_t end_x,
+                            StripPlanes* planes) {
   const KernelSet& k = kernels();
   int32_t* coefficients = planes->coefficients;  // all zero between blocks
+  const int32_t h_max = d.mcu_width / 8;
   for (int32_t i = 0; i < d.component_count; ++i) {
     const ComponentPlane& c = d.components[i];
+    // A plane sample stands for `across` picture columns.
+    const int32_t across = h_max / c.h_samp;
+    const int32_t first_block = first_x / across / 8;
+    const int32_t end_block = end_x <= first_x ? first_block : ((end_x - 1) / across) / 8 + 1;
     for (int32_t v = 0; v < c.v_samp; ++v) {
-      const int16_t* block = c.coefficients + (int64_t{row * c.v_samp + v} * c.blocks_across) * 64;
-      uint8_t* dest = planes->samples[i] + 8 * v * c.stride;
-      for (int32_t bx = 0; bx < c.blocks_across; ++bx, block += 64, dest += 8) {
+      const int16_t* block =
+          c.coefficients + (int64_t{row * c.v_samp + v} * c.blocks_across + first_block) * 64;
+      uint8_t* dest = planes->samples[i] + 8 * v * c.stride + 8 * first_block;
+      for (int32_t bx = first_block; bx < end_block && bx < c.blocks_across;
+           ++bx, block += 64, dest += 8) {
         k.transform_stored(block, c.quant, coefficients, dest, c.stride);
       }
     }
   }
   planes->row = row;
+  planes->first_x = first_x;
+  planes->end_x = end_x;
 }

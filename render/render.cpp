@@ -69,21 +69,27 @@ void end_render(Renderer& r) {
   r.scratch = nullptr;
 }
 
-void render_row(const Renderer& r, const Strip& strip, int32_t y, uint8_t* out) {
+void render_span(const Renderer& r, const Strip& strip, int32_t y, int32_t x0, int32_t count,
+                 uint8_t* out) {
   // A plane's rows for the picture rows of an MCU row lie in that MCU row too.
   const uint8_t* rows[max_components] = {};
   for (int32_t i = 0; i < r.component_count; ++i) {
     const int32_t plane_y = r.ys[i] >= 0 ? y >> r.ys[i] : y / r.down[i];
-    rows[i] = strip.rows[i] + (plane_y - strip.first_row[i]) * r.strides[i];
+    // x0 is a multiple of every ratio: the span starts on a plane sample.
+    rows[i] = strip.rows[i] + (plane_y - strip.first_row[i]) * r.strides[i] + x0 / r.across[i];
     if (r.enlarge && r.across[i] != 1) {
       uint8_t* enlarged = r.scratch + i * scratch_stride(r.width);
       if (r.xs[i] >= 0) {
-        upsample_row(rows[i], r.xs[i], r.width, enlarged);
+        upsample_row(rows[i], r.xs[i], count, enlarged);
       } else {
-        replicate_row(rows[i], r.across[i], r.width, enlarged);
+        replicate_row(rows[i], r.across[i], count, enlarged);
       }
       rows[i] = enlarged;
     }
   }
-  r.kernel(rows, r.width, out);
+  r.kernel(rows, count, out);
+}
+
+void render_row(const Renderer& r, const Strip& strip, int32_t y, uint8_t* out) {
+  render_span(r, strip, y, 0, r.width, out);
 }

@@ -37,6 +37,14 @@ void end_render(Renderer& r);
 // green, red. It may write one byte past them, which `out` must have room for.
 void render_row(const Renderer& r, const Strip& strip, int32_t y, uint8_t* out);
 
+// Picture columns where a span may start: a multiple of every whole ratio (1, 2, 3, 4, 8).
+constexpr int32_t span_alignment = 24;
+
+// Renders `count` pixels of picture row y from column x0, a multiple of span_alignment, as
+// render_row renders them in the whole row; it may write one byte past them.
+void render_span(const Renderer& r, const Strip& strip, int32_t y, int32_t x0, int32_t count,
+                 uint8_t* out);
+
 // Enlarges one plane row by 2^xs across: output sample x is row[x >> xs], for x below `width`.
 void upsample_row(const uint8_t* row, int32_t xs, int32_t width, uint8_t* out);
 // The same by any whole ratio: output sample x is row[x / ratio].

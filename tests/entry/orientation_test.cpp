@@ -176,17 +176,18 @@ BmpPicture converted(const std::string& in, const std::string& out, bool auto_or
 // The sepia picture of a photograph with an Exif segment put in front, for each orientation
 // and byte order, is the plain output turned as the orientation asks; without the option the
 // output stays the plain one. A progressive photograph too, whose rows are made from its
-// coefficients as they are asked for, in whatever order the turn asks for them.
+// coefficients as they are asked for, in whatever order the turn asks for them; and pictures
+// wide enough for a quarter turn to take many bands of columns.
 TEST(AutoOrient, EveryOrientationIsThePlainPictureTurned) {
   for (const char* name :
-       {"gofuzz_video001_150x103_422.jpg", "wide/prog_video001_150x103_422_dri2.jpg"}) {
+       {"gofuzz_video001_150x103_422.jpg", "wide/prog_video001_150x103_422_dri2.jpg",
+        "jxl_bicycles_1024x631_420_dri192.jpg", "wide/prog_f028c_591x400_444.jpg"}) {
     SCOPED_TRACE(name);
     TempDir dir;
     const Bytes photo = read_file(corpus_dir() + "/" + name);
     ASSERT_FALSE(photo.empty()) << "corpus missing at " << corpus_dir();
     write_file(dir.path("plain.jpg"), photo);
     const BmpPicture plain = converted(dir.path("plain.jpg"), dir.path("plain.bmp"), true, nullptr);
-    ASSERT_EQ(plain.width, 150);
     for (const bool little : {true, false}) {
       for (int32_t orientation = 1; orientation <= 8; ++orientation) {
         SCOPED_TRACE((little ? "II, " : "MM, ") + std::to_string(orientation));

@@ -160,14 +160,14 @@ TEST(SecondThread, GivesTheBytesOfOneThreadAndFallsBackWhenItCannotStart) {
     options.threads = threads;
     options.print_message = false;
     const std::string out = dir.path("out.bmp");
-    const ConversionOutcome c = convert_jpeg((corpus_dir() + "/" + file).c_str(), out.c_str(),
-                                             options);
+    const ConversionOutcome c =
+        convert_jpeg((corpus_dir() + "/" + file).c_str(), out.c_str(), options);
     const std::string digest = file_exists(out) ? sha256_hex(read_file(out)) : "-";
     unlink(out.c_str());
     return std::make_pair(c.status, digest);
   };
-  for (const char* file : {"wide/prog_f028c_591x400_444.jpg", "jxl_bicycles_1024x631_420_dri192.jpg",
-                           "cimg_f028c_591x400_444.jpg"}) {
+  for (const char* file : {"wide/prog_f028c_591x400_444.jpg",
+                           "jxl_bicycles_1024x631_420_dri192.jpg", "cimg_f028c_591x400_444.jpg"}) {
     SCOPED_TRACE(file);
     const auto alone = convert_with(file, 1);
     ASSERT_EQ(alone.first, ConversionStatus::converted);
