@@ -17,10 +17,8 @@
 #if defined(_WIN32)
 #include <wchar.h>
 typedef wchar_t bmpsepia_char; /* 16 bits on Windows */
-#if defined(BMPSEPIA_STATIC)
-#define BMPSEPIA_API
-#elif defined(BMPSEPIA_BUILDING)
-#define BMPSEPIA_API __declspec(dllexport)
+#if defined(BMPSEPIA_STATIC) || defined(BMPSEPIA_BUILDING)
+#define BMPSEPIA_API /* the DLL's exports are named in its definition file */
 #else
 #define BMPSEPIA_API __declspec(dllimport)
 #endif

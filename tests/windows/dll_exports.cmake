@@ -8,8 +8,10 @@ if(failed)
 endif()
 string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[ 0-9]+\\][^\n]*\n)*)"
        table "${dump}")
-string(REGEX MATCHALL "\\][ \t]*[^ \t\n]+" entries "${CMAKE_MATCH_1}")
-list(TRANSFORM entries REPLACE "^\\][ \t]*" "")
+# Square brackets would group a CMake list's items: the names are taken without them.
+string(REGEX REPLACE "[][]" " " table "${CMAKE_MATCH_1}")
+string(REGEX MATCHALL "[0-9] +[^ \t\n]+" entries "${table}")
+list(TRANSFORM entries REPLACE "^[0-9] +" "")
 list(SORT entries)
 list(SORT want)
 if(NOT entries STREQUAL want)

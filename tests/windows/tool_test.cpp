@@ -26,7 +26,8 @@ std::wstring tool_path;
 const wchar_t* const good_file = L"cimg_f028c_591x400_444.jpg";
 const wchar_t* const damaged_file = L"bad_lepton_nofsync.jpg";
 const std::string damaged_message =
-    "Error decoding jpg. Please try again... (damaged: restart marker out of order)";
+    "Error decoding jpg. Please try again... (damaged: restart marker out of order); --salvage "
+    "writes what can be recovered";
 
 std::string digest(const Bytes& bytes) {
   return sha256_hex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
