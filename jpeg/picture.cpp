@@ -72,8 +72,8 @@ bool make_strip_planes(const DecoderState& d, StripPlanes* planes) {
   memset(planes->coefficients, 0, 64 * sizeof(int32_t));
   for (int32_t i = 0; i < d.component_count; ++i) {
     const ComponentPlane& c = d.components[i];
-    planes->samples[i] =
-        static_cast<uint8_t*>(platform_allocate(static_cast<size_t>(c.stride) * 8 * c.v_samp));
+    planes->samples[i] = static_cast<uint8_t*>(
+        platform_allocate(static_cast<size_t>(c.stride) * 8 * static_cast<size_t>(c.v_samp)));
     if (planes->samples[i] == nullptr) {
       free_strip_planes(planes);
       return false;
