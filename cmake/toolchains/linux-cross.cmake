@@ -9,7 +9,9 @@ set(CMAKE_LIBRARY_ARCHITECTURE ${BMPSEPIA_TRIPLET})
 # libraries (GoogleTest, libjpeg) come from Debian's multiarch packages under /usr/lib/<triplet>,
 # outside it, so the tests link their static archives.
 set(JPEG_LIBRARY /usr/lib/${BMPSEPIA_TRIPLET}/libjpeg.a CACHE FILEPATH "")
-# The sysroot's loader also searches /lib/<triplet>, where the multiarch packages put another
-# build of the C library; mixing the two breaks fork. LD_LIBRARY_PATH keeps to the sysroot.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${BMPSEPIA_QEMU} -L /usr/${BMPSEPIA_TRIPLET}
-    -E LD_LIBRARY_PATH=/usr/${BMPSEPIA_TRIPLET}/lib)
+# The programs start through the sysroot's loader, named outright, rather than through qemu's
+# -L, which would also send every absolute path the program opens ("/" among them) into the
+# sysroot. The library path keeps the loader off /lib/<triplet>, where the multiarch packages
+# put another build of the C library; mixing the two breaks fork.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${BMPSEPIA_QEMU} /usr/${BMPSEPIA_TRIPLET}/lib/${BMPSEPIA_LOADER}
+    --library-path /usr/${BMPSEPIA_TRIPLET}/lib)
