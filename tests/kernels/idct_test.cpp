@@ -145,8 +145,8 @@ void random_block(uint32_t& state, int trial, int32_t c[64]) {
 // Every path's block transform gives the bits of the passes one row and one column at a time,
 // shortcuts and wrap-around included, whichever rows the block uses; and leaves the block zero.
 TEST(Idct, EveryPathMatchesThePassesOneAtATime) {
-  for (const KernelPath path : {KernelPath::none, KernelPath::sse2, KernelPath::avx2,
-                                KernelPath::neon}) {
+  for (const KernelPath path :
+       {KernelPath::none, KernelPath::sse2, KernelPath::avx2, KernelPath::neon}) {
     const KernelSet* k = kernels_for(path);
     if (k == nullptr) continue;
     SCOPED_TRACE(kernel_path_name(path));

@@ -14,8 +14,7 @@ namespace {
 TEST(RowKernels, EveryPathMatchesThePlainOne) {
   const KernelSet& plain = *kernels_for(KernelPath::none);
   std::mt19937 random(11);
-  for (const KernelPath path :
-       {KernelPath::sse2, KernelPath::avx2, KernelPath::neon}) {
+  for (const KernelPath path : {KernelPath::sse2, KernelPath::avx2, KernelPath::neon}) {
     const KernelSet* k = kernels_for(path);
     if (k == nullptr) continue;
     SCOPED_TRACE(kernel_path_name(path));

@@ -83,9 +83,7 @@ std::u16string utf16(const std::string& utf8) {
 
 std::string sha256_hex(const Bytes& bytes) { return sha256_hex(bytes.data(), bytes.size()); }
 
-std::string corpus_dir() {
-  return BMPSEPIA_TEST_CORPUS;
-}
+std::string corpus_dir() { return BMPSEPIA_TEST_CORPUS; }
 
 std::vector<CorpusExpectation> corpus_expectations() {
   std::vector<CorpusExpectation> rows;
