@@ -3,7 +3,6 @@
 // older, smaller size still work.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdio>
@@ -15,24 +14,6 @@
 #include "support/files.h"
 
 namespace {
-
-// Runs `call` with descriptor 2 caught in a file; gives what was written there.
-template <class Call>
-std::string printed_by(Call call) {
-  fflush(stderr);
-  char capture[] = "/tmp/bmpsepia-api-XXXXXX";
-  const int fd = mkstemp(capture);
-  const int saved = dup(2);
-  dup2(fd, 2);
-  call();
-  fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-  close(fd);
-  const Bytes text = read_file(capture);
-  unlink(capture);
-  return std::string(text.begin(), text.end());
-}
 
 bmpsepia_outcome fresh_outcome() {
   bmpsepia_outcome outcome{};

@@ -93,22 +93,26 @@ std::vector<CorpusExpectation> corpus_expectations() {
   return rows;
 }
 
-Conversion convert_files(const std::string& jpeg_path, const std::string& bmp_path) {
-  // Capture stderr in a file around the call.
+std::string printed_by(const std::function<void()>& call) {
   fflush(stderr);
   char capture[] = "/tmp/bmpsepia-stderr-XXXXXX";
   const int fd = mkstemp(capture);
   const int saved = dup(2);
   dup2(fd, 2);
-  const std::u16string in = utf16(jpeg_path);
-  const std::u16string out = utf16(bmp_path);
-  Conversion conversion{BMPSepia(in.c_str(), out.c_str()), ""};
+  call();
   fflush(stderr);
   dup2(saved, 2);
   close(saved);
   close(fd);
   const Bytes text = read_file(capture);
   unlink(capture);
-  conversion.messages.assign(text.begin(), text.end());
+  return std::string(text.begin(), text.end());
+}
+
+Conversion convert_files(const std::string& jpeg_path, const std::string& bmp_path) {
+  const std::u16string in = utf16(jpeg_path);
+  const std::u16string out = utf16(bmp_path);
+  Conversion conversion{0, ""};
+  conversion.messages = printed_by([&] { conversion.result = BMPSepia(in.c_str(), out.c_str()); });
   return conversion;
 }

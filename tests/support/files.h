@@ -2,6 +2,7 @@
 // Files, paths and digests for tests.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,3 +50,6 @@ struct Conversion {
   std::string messages;
 };
 Conversion convert_files(const std::string& jpeg_path, const std::string& bmp_path);
+
+// What `call` writes to descriptor 2, caught in a file meanwhile.
+std::string printed_by(const std::function<void()>& call);
