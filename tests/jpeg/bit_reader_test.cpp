@@ -139,8 +139,8 @@ TEST(DecodeHuffman, PrefixWithoutCodeFailsAndConsumesNothing) {
 // The short-code table gives what the full table gives: the same symbols, values and bits
 // consumed over random data, against a short-code table that sends every code to the full one.
 TEST_F(DecoderTest, ShortCodesDecodeAsTheFullTable) {
-  const HuffmanSpec& spec = standard_ac_luminance();
-  ASSERT_TRUE(build_huffman_table(d, 1, 0, spec.counts, spec.symbols.data()));
+  const HuffmanSpec& codes = standard_ac_luminance();
+  ASSERT_TRUE(build_huffman_table(d, 1, 0, codes.counts, codes.symbols.data()));
   const HuffmanEntry* full = d.huffman_lookup[1][0];
   std::vector<FastEntry> fast(1 << fast_bits);
   build_fast_table(full, fast.data());

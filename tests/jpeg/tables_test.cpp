@@ -95,16 +95,16 @@ TEST_F(HuffmanTables, IdentifierBytesSelectTables) {
 TEST_F(HuffmanTables, StandardTablesStandInForSlotsZeroAndOne) {
   const struct {
     int32_t table_class, slot;
-    const HuffmanSpec& spec;
+    const HuffmanSpec& codes;
   } tables[] = {{0, 0, standard_dc_luminance()},
                 {1, 0, standard_ac_luminance()},
                 {0, 1, standard_dc_chrominance()},
                 {1, 1, standard_ac_chrominance()}};
   for (const auto& t : tables) {
     SCOPED_TRACE(4 * t.table_class + t.slot);
-    const std::vector<uint8_t> counts(t.spec.counts, t.spec.counts + 16);
+    const std::vector<uint8_t> counts(t.codes.counts, t.codes.counts + 16);
     const Segment bytes = segment(
-        huffman_table(static_cast<uint8_t>(t.table_class << 4 | t.slot), counts, t.spec.symbols));
+        huffman_table(static_cast<uint8_t>(t.table_class << 4 | t.slot), counts, t.codes.symbols));
     start(d, bytes);
     parse_huffman_tables(d);
     ASSERT_FALSE(failed(d));

@@ -32,10 +32,10 @@ const HuffmanSpec& standard_table(const char* table_class, int32_t slot) {
       if (sscanf(line, "%2s %d%n", kind, &index, &consumed) != 2 || index < 0 || index > 1) {
         builder_fault("bad row in the table file");
       }
-      HuffmanSpec& spec = read[static_cast<size_t>(2 * (kind[0] == 'A') + index)];
+      HuffmanSpec& codes = read[static_cast<size_t>(2 * (kind[0] == 'A') + index)];
       const char* at = line + consumed;
       int32_t total = 0;
-      for (uint8_t& count : spec.counts) {
+      for (uint8_t& count : codes.counts) {
         int value = 0;
         if (sscanf(at, "%d%n", &value, &consumed) != 1) builder_fault("bad counts");
         count = static_cast<uint8_t>(value);
@@ -45,7 +45,7 @@ const HuffmanSpec& standard_table(const char* table_class, int32_t slot) {
       for (int32_t i = 0; i < total; ++i) {
         unsigned value = 0;
         if (sscanf(at, "%x%n", &value, &consumed) != 1) builder_fault("too few symbols");
-        spec.symbols.push_back(static_cast<uint8_t>(value));
+        codes.symbols.push_back(static_cast<uint8_t>(value));
         at += consumed;
       }
     }
