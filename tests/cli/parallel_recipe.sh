@@ -28,6 +28,7 @@ add() {  # add CORPUS_FILE NAME_IN_PHOTOS
   want["${2%.*}.bmp"]=$digest
 }
 add suite_32x32_420.jpg a.jpg
+add suite_32x32_420.jpg b.jfif
 add cimg_f028c_591x400_444.jpg "2019 été/plage au soleil.JPG"
 add gofuzz_video001_150x103_422.jpg "2019 été/写真.jpeg"
 cp "$corpus/bad_lepton_nofsync.jpg" "$photos/bad.jpg"
