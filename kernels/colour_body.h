@@ -60,15 +60,24 @@ KERNEL_INLINE Int16x16 chroma(const uint8_t* row, int32_t x) {
   return widen(v) - 128;
 }
 
-// Sixteen sepia pixels from their channel sums (0..765): grey = sum / 3, which is exactly
-// (sum x 21846) >> 16 for such sums, then blue, green, red = grey - 46, grey, grey + 46 held to
-// 0..255, interleaved into 48 bytes by byte shuffles.
-KERNEL_INLINE void store_toned(Int16x16 sum, uint8_t* out) {
-  const Uint32x16 wide = __builtin_convertvector((Uint16x16)sum, Uint32x16);
-  const Int16x16 grey = __builtin_convertvector((wide * 21846u) >> 16, Int16x16);
-  const Uint8x16 g = __builtin_convertvector(grey, Uint8x16);
-  const Uint8x16 b = __builtin_convertvector(grey < 46 ? 0 : grey - 46, Uint8x16);
-  const Uint8x16 r = __builtin_convertvector(grey > 209 ? 255 : grey + 46, Uint8x16);
+// A third of each lane, for 0..765: (v x 21846) >> 16, which a path may do in one multiply
+// that keeps the high halves.
+KERNEL_TARGET KERNEL_INLINE Uint16x16 third_of(Uint16x16 v) {
+#ifdef KERNEL_MUL_HIGH_U16
+  return KERNEL_MUL_HIGH_U16(v, Uint16x16{} + 21846);
+#else
+  const Uint32x16 wide = __builtin_convertvector(v, Uint32x16);
+  return __builtin_convertvector((wide * 21846u) >> 16, Uint16x16);
+#endif
+}
+
+// Sixteen sepia pixels from their channel sums (0..765): grey = sum / 3, exactly as above, then
+// blue, green, red = grey - 46, grey, grey + 46 held to 0..255, interleaved into 48 bytes by
+// byte shuffles.
+KERNEL_TARGET KERNEL_INLINE void store_toned(Int16x16 sum, uint8_t* out) {
+  const Uint8x16 g = __builtin_convertvector(third_of((Uint16x16)sum), Uint8x16);
+  const Uint8x16 b = (g < 46 ? 46 : g) - 46;
+  const Uint8x16 r = (g > 209 ? 209 : g) + 46;
   const Uint8x16 bg0 =
       __builtin_shufflevector(b, g, 0, 16, 0, 1, 17, 1, 2, 18, 2, 3, 19, 3, 4, 20, 4, 5);
   const Uint8x16 out0 =
@@ -86,29 +95,63 @@ KERNEL_INLINE void store_toned(Int16x16 sum, uint8_t* out) {
   memcpy(out + 32, &out2, sizeof out2);
 }
 
-// The toned YCbCr pixels of `count` (a multiple of 16) from the start of the row.
+// The colour offsets of sixteen chroma pairs: red, green and blue are Y plus these, clipped.
+struct OffsetLanes {
+  Int16x16 red, green, blue;
+};
+
+KERNEL_INLINE OffsetLanes offset_lanes(Int16x16 cb, Int16x16 cr) {
+  return OffsetLanes{cr + ((cr * 103 + 128) >> 8), ((cr * 73 - cb * 88 + 128) >> 8) - cr,
+                     cb + ((cb * 198 + 128) >> 8)};
+}
+
+// Each of the first (half 0) or last (half 1) eight lanes twice, for chroma read at x >> 1.
+template <int32_t half>
+KERNEL_INLINE Int16x16 doubled(Int16x16 v) {
+  constexpr int32_t h = 8 * half;
+  return __builtin_shufflevector(v, v, h, h, h + 1, h + 1, h + 2, h + 2, h + 3, h + 3, h + 4, h + 4,
+                                 h + 5, h + 5, h + 6, h + 6, h + 7, h + 7);
+}
+
+template <int32_t half>
+KERNEL_INLINE OffsetLanes doubled(const OffsetLanes& o) {
+  return OffsetLanes{doubled<half>(o.red), doubled<half>(o.green), doubled<half>(o.blue)};
+}
+
+// Sixteen toned pixels of luma from `luma` with their colour offsets.
+KERNEL_TARGET KERNEL_INLINE void toned_ycbcr_pixels(const uint8_t* luma, const OffsetLanes& o,
+                                                    uint8_t* out) {
+  Uint8x16 y_bytes;
+  memcpy(&y_bytes, luma, sizeof y_bytes);
+  const Int16x16 y = widen(y_bytes);
+  const Int16x16 sum = clip_lanes(y + o.red) + clip_lanes(y + o.green) + clip_lanes(y + o.blue);
+  if constexpr (use_byte_shuffles) {
+    store_toned(sum, out);
+    return;
+  }
+  // Without byte shuffles the tone goes out one word per pixel from the table by channel
+  // sum. Each word's spare byte is covered by the next, the last one's by what follows.
+  int16_t sums[16];
+  memcpy(sums, &sum, sizeof sums);
+  for (int32_t i = 0; i < 16; ++i) memcpy(out + 3 * i, &tables.tone_bgr[sums[i]], 4);
+}
+
+// The toned YCbCr pixels of `count` (a multiple of 16) from the start of the row. Chroma read
+// at x >> 1 has its offsets worked out once for the two pixels that share them.
 template <int32_t xs>
-KERNEL_INLINE void toned_ycbcr_span(const uint8_t* luma, const uint8_t* cb_row,
-                                    const uint8_t* cr_row, int32_t count, uint8_t* out) {
-  for (int32_t x = 0; x < count; x += 16, out += 48) {
-    Uint8x16 y_bytes;
-    memcpy(&y_bytes, luma + x, sizeof y_bytes);
-    const Int16x16 y = widen(y_bytes);
-    const Int16x16 cb = chroma<xs>(cb_row, x);
-    const Int16x16 cr = chroma<xs>(cr_row, x);
-    const Int16x16 red = clip_lanes(y + cr + ((cr * 103 + 128) >> 8));
-    const Int16x16 green = clip_lanes(y - cr + ((cr * 73 - cb * 88 + 128) >> 8));
-    const Int16x16 blue = clip_lanes(y + cb + ((cb * 198 + 128) >> 8));
-    const Int16x16 sum = red + green + blue;
-    if constexpr (use_byte_shuffles) {
-      store_toned(sum, out);
-      continue;
+KERNEL_TARGET KERNEL_INLINE void toned_ycbcr_span(const uint8_t* luma, const uint8_t* cb_row,
+                                                  const uint8_t* cr_row, int32_t count,
+                                                  uint8_t* out) {
+  int32_t x = 0;
+  if constexpr (xs == 1) {
+    for (; x + 32 <= count; x += 32, out += 96) {
+      const OffsetLanes o = offset_lanes(chroma<0>(cb_row, x >> 1), chroma<0>(cr_row, x >> 1));
+      toned_ycbcr_pixels(luma + x, doubled<0>(o), out);
+      toned_ycbcr_pixels(luma + x + 16, doubled<1>(o), out + 48);
     }
-    // Without byte shuffles the tone goes out one word per pixel from the table by channel
-    // sum. Each word's spare byte is covered by the next, the last one's by what follows.
-    int16_t sums[16];
-    memcpy(sums, &sum, sizeof sums);
-    for (int32_t i = 0; i < 16; ++i) memcpy(out + 3 * i, &tables.tone_bgr[sums[i]], 4);
+  }
+  for (; x < count; x += 16, out += 48) {
+    toned_ycbcr_pixels(luma + x, offset_lanes(chroma<xs>(cb_row, x), chroma<xs>(cr_row, x)), out);
   }
 }
 
