@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "common/zigzag.h"
 #include "jpeg/decoder.h"
@@ -92,75 +93,93 @@ struct Fetched {
   uint8_t event;  // 0, fetch_marker or fetch_ended
 };
 
-// T.81 D.2.6 Byte_in and Unstuff_0 when the next byte is 0xFF or the input has ended. Takes and
-// returns values so that the decoder's registers stay in the caller's registers.
-[[gnu::noinline]] Fetched fetch_byte_slow(const uint8_t* cursor, const uint8_t* end) {
-  if (end - cursor < 2) return {cursor, 0, fetch_ended};  // a lone 0xFF at the end too
+// T.81 D.2.6 Byte_in and Unstuff_0 for the byte at `cursor`: a data byte, or zeros from a
+// marker on (the cursor stays on it: every later fetch finds it again) or at the end of the
+// input (a lone 0xFF there too).
+inline Fetched fetch_byte(const uint8_t* cursor, const uint8_t* end) {
+  if (cursor < end && *cursor != marker::fill) return {cursor + 1, *cursor, 0};
+  if (end - cursor < 2) return {cursor, 0, fetch_ended};
   if (cursor[1] == marker::stuffed) return {cursor + 2, 0xFF, 0};
-  return {cursor, 0, fetch_marker};  // stays on the marker: every later fetch finds it again
+  return {cursor, 0, fetch_marker};
 }
 
 inline void reader_fail(ArithmeticReader& s, Fault fault) {
   if (s.fault == Fault::none) s.fault = fault;
 }
 
-inline uint32_t fetch_byte(ArithmeticReader& s) {
-  if (s.cursor < s.end && *s.cursor != marker::fill) return *s.cursor++;
-  const Fetched f = fetch_byte_slow(s.cursor, s.end);
-  s.cursor = f.cursor;
-  if (f.event == fetch_marker) s.at_marker = true;
-  if (f.event == fetch_ended) reader_fail(s, Fault::data_cut_short);
-  return f.byte;
-}
+struct Refilled {
+  uint64_t c;
+  int32_t ct;
+};
 
-// T.81 D.2.6 Renorm_d, all shifts at once: a is 1..0x7FFF here, so 1 to 15 of them. A byte
-// enters bits 8..15 of c when its predecessor has been shifted out of them (ct reached 0).
-// Cx < A holds after a decision, so the shifts lose no bit of c.
-inline void renormalize(ArithmeticReader& s, uint32_t a, uint32_t c) {
-  int32_t shift = std::countl_zero(a) - 16;
-  s.a = a << shift;
-  int32_t ct = s.ct;
-  while (shift > ct) {
-    c <<= ct;
-    shift -= ct;
-    c |= fetch_byte(s) << 8;
-    ct = 8;
+// Bytes fetched below the `ct` data bits held, as many as fit, when a renormalisation needs
+// `needed` of them and fewer are held. Plain bytes come eight at a time when none is 0xFF. The
+// end of the input is a fault only once the decoder needs bits beyond it, where a byte-at-a-time
+// Byte_in would have met it: so the fault falls in the same block whatever was fetched ahead.
+// Takes and returns values so that the decoder's registers stay in the caller's registers.
+[[gnu::noinline]] Refilled refill(ArithmeticReader& s, uint64_t c, int32_t ct, int32_t needed) {
+  const uint8_t* cursor = s.cursor;
+  const uint8_t* const end = s.end;
+  if (end - cursor >= 8) {
+    uint64_t word;
+    memcpy(&word, cursor, sizeof word);
+    if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+    const uint64_t ones = 0x0101010101010101u;
+    const uint64_t inverted = ~word;
+    if (((inverted - ones) & ~inverted & (ones << 7)) == 0) {
+      const int32_t take = (48 - ct) >> 3;  // 4..6, as ct < needed <= 15
+      c |= word >> (64 - 8 * take) << (48 - ct - 8 * take);
+      s.cursor = cursor + take;
+      return {c, ct + 8 * take};
+    }
   }
-  s.c = c << shift;
-  s.ct = ct - shift;
+  while (ct <= 40) {
+    const Fetched f = fetch_byte(cursor, end);
+    if (f.event != 0) {
+      if (f.event == fetch_marker) {
+        s.at_marker = true;
+      } else if (ct >= needed) {
+        break;  // the bits held still do; the end is met again next time
+      } else {
+        reader_fail(s, Fault::data_cut_short);
+      }
+      ct = 48;  // zeros, which the bits below those held are already
+      break;
+    }
+    cursor = f.cursor;
+    c |= uint64_t{f.byte} << (40 - ct);
+    ct += 8;
+  }
+  s.cursor = cursor;
+  return {c, ct};
 }
 
-// T.81 D.2.4 Decode(S) with Cond_LPS_exchange and Cond_MPS_exchange (Figures D.16 to D.18): one
-// decision with the adaptive bin `bin`, which it updates.
+// T.81 D.2.4 Decode(S) with Cond_LPS_exchange, Cond_MPS_exchange and Renorm_d (Figures D.16 to
+// D.18), without branches on the decision: one decision with the adaptive bin `bin`, which it
+// updates. After the decision a is 1..0xFFFF, so the renormalisation shifts 0 to 15 times, all
+// at once; Cx < A holds, so the shifts lose no bit of c. In the MPS half with a >= 0x8000 there
+// is no renormalisation and Qe < 0x8000 <= a: no exchange, and the bin stays.
 inline int32_t decode_bin(ArithmeticReader& s, uint8_t& bin) {
-  const BinStep step = bin_steps[bin];
+  const uint32_t state = bin;
+  const BinStep step = bin_steps[state];
   const uint32_t qe = step.qe;
-  uint32_t a = s.a - qe;
-  uint32_t c = s.c;
-  int32_t d = bin >> 7;
-  if ((c >> 16) < a) {
-    if (a >= 0x8000) {
-      s.a = a;
-      return d;
-    }
-    if (a < qe) {
-      d ^= 1;
-      bin = step.after_lps;
-    } else {
-      bin = step.after_mps;
-    }
-  } else {
-    c -= a << 16;
-    if (a < qe) {
-      bin = step.after_mps;
-    } else {
-      d ^= 1;
-      bin = step.after_lps;
-    }
-    a = qe;
-  }
-  renormalize(s, a, c);
-  return d;
+  const uint32_t a_mps = s.a - qe;
+  const uint64_t c = s.c;
+  // Selections by masks, which compilers keep free of branches.
+  const uint32_t lps_half = (c >> 48) >= a_mps ? ~0u : 0u;
+  const uint32_t lps = lps_half ^ (a_mps < qe ? ~0u : 0u);  // the exchanges
+  const uint32_t a = a_mps ^ ((a_mps ^ qe) & lps_half);
+  const uint64_t c_left = c - (uint64_t{a_mps & lps_half} << 48);
+  const uint32_t after = step.after_mps ^ ((step.after_mps ^ step.after_lps) & lps);
+  const uint32_t moves = a < 0x8000 ? ~0u : 0u;
+  bin = static_cast<uint8_t>(state ^ ((state ^ after) & moves));
+  const int32_t shift = std::countl_zero(a | 1) - 16;  // a is never 0
+  Refilled held{c_left, s.ct};
+  if (shift > held.ct) [[unlikely]] held = refill(s, held.c, held.ct, shift);
+  s.c = held.c << shift;
+  s.a = a << shift;
+  s.ct = held.ct - shift;
+  return static_cast<int32_t>((state >> 7) ^ (lps & 1));
 }
 
 // One decision with the fixed estimate Qe = 0x5A1D and MPS 0: that of a bin in state 0, whose
@@ -209,9 +228,15 @@ void arithmetic_start(ArithmeticReader& r, const uint8_t* cursor, const uint8_t*
   r.at_marker = false;
   r.fault = Fault::none;
   r.a = 0x10000;
-  r.c = fetch_byte(r) << 24;
-  r.c |= fetch_byte(r) << 16;
+  r.c = 0;
   r.ct = 0;
+  for (int32_t shift = 56; shift >= 48; shift -= 8) {
+    const Fetched f = fetch_byte(r.cursor, end);
+    r.cursor = f.cursor;
+    if (f.event == fetch_marker) r.at_marker = true;
+    if (f.event == fetch_ended) reader_fail(r, Fault::data_cut_short);
+    r.c |= uint64_t{f.byte} << shift;
+  }
 }
 
 int32_t arithmetic_decode_fixed(ArithmeticReader& r) { return decode_fixed(r); }

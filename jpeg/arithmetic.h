@@ -12,9 +12,9 @@
 struct ArithmeticReader {
   const uint8_t* cursor;  // next byte of entropy-coded data
   const uint8_t* end;     // end of the whole input: never read at or past it
-  uint32_t c;             // code register: Cx in bits 16..31, the next data bits below
+  uint64_t c;             // code register: Cx in bits 48..63, the next data bits below
   uint32_t a;             // probability interval, 0x8000..0x10000 between decisions
-  int32_t ct;             // data bits left in the low half of `c`
+  int32_t ct;             // data bits held below Cx, 0..48; the bits below them are zero
   bool at_marker;  // Byte_in met 0xFF followed by a byte other than 0x00: from here zeros are
                    // fed (T.81 D.1.8, Figure D.21), and `cursor` stays ON that 0xFF
   // The first fault: data_cut_short when the input ended inside the data with no marker (zeros
