@@ -2,6 +2,7 @@
 // The zig-zag sequence of T.81 (Figure A.6): entry k is the natural row-major index of zig-zag
 // position k, the order in which a block's coefficients are coded.
 
+#include <array>
 #include <cstdint>
 
 inline constexpr uint8_t zigzag_order[64] = {
@@ -24,3 +25,19 @@ constexpr bool columns_match_zigzag() {
   return true;
 }
 static_assert(columns_match_zigzag());
+
+// Zig-zag position k's place in a block held column by column, with the bit of its row, for
+// the decoders' record of the rows in use: one load for both.
+struct ColumnPlace {
+  uint8_t at;
+  uint8_t row_bit;
+};
+
+inline constexpr std::array<ColumnPlace, 64> column_places = [] {
+  std::array<ColumnPlace, 64> places{};
+  for (int32_t k = 0; k < 64; ++k) {
+    const uint8_t at = zigzag_by_columns[k];
+    places[static_cast<size_t>(k)] = {at, static_cast<uint8_t>(1u << (at & 7))};
+  }
+  return places;
+}();

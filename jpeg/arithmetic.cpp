@@ -175,7 +175,8 @@ inline int32_t decode_bin(ArithmeticReader& s, uint8_t& bin) {
   bin = static_cast<uint8_t>(state ^ ((state ^ after) & moves));
   const int32_t shift = std::countl_zero(a | 1) - 16;  // a is never 0
   Refilled held{c_left, s.ct};
-  if (shift > held.ct) [[unlikely]] held = refill(s, held.c, held.ct, shift);
+  if (shift > held.ct) [[unlikely]]
+    held = refill(s, held.c, held.ct, shift);
   s.c = held.c << shift;
   s.a = a << shift;
   s.ct = held.ct - shift;
@@ -319,10 +320,10 @@ uint32_t arithmetic_ac_sequential(ArithmeticReader& r, uint8_t* ac_bins, int32_t
                                   const uint16_t* quant, int32_t* coefficients) {
   uint32_t rows_used = 0;
   decode_ac_first(r, ac_bins, kx, 1, 63, [&](int32_t k, int32_t value) {
-    const int32_t at = zigzag_by_columns[k];
+    const ColumnPlace place = column_places[static_cast<size_t>(k)];
     // |value| < 2^15 and 16-bit quantisers: the product stays within 32 bits.
-    coefficients[at] = value * quant[k];
-    rows_used |= 1u << (at & 7);
+    coefficients[place.at] = value * quant[k];
+    rows_used |= place.row_bit;
   });
   return rows_used;
 }

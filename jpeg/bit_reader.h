@@ -32,9 +32,10 @@ inline void reader_fail(BitReader& r, Fault fault) {
   if (r.fault == Fault::none) r.fault = fault;
 }
 
-// Appends one byte below the bits held; `count` must be at most 56.
+// Appends one byte below the bits held; `count` must be at most 56. Shifted up, then down by
+// `count`: no constant 56 kept in a register the decoding loop needs.
 inline void append_byte(BitReader& r, uint8_t b) {
-  r.buffer |= uint64_t{b} << (56 - r.count);
+  r.buffer |= uint64_t{b} << 56 >> r.count;
   r.count += 8;
 }
 

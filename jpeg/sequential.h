@@ -50,10 +50,10 @@ inline uint32_t read_coefficients(int32_t* coefficients, BitReader& r, const Blo
       reader_fail(r, Fault::bad_coefficients);
       break;
     }
-    const int32_t at = zigzag_by_columns[k];
+    const ColumnPlace place = column_places[static_cast<size_t>(k)];
     // At most 15 extra bits and 16-bit quantisers: the product stays below 2^31.
-    coefficients[at] = ac.value * quant[k];
-    rows_used |= 1u << (at & 7);
+    coefficients[place.at] = ac.value * quant[k];
+    rows_used |= place.row_bit;
   }
   return rows_used;
 }
