@@ -180,7 +180,8 @@ KERNEL_INLINE void column_pass(const int32_t* column, uint8_t* dest, int32_t str
 }
 
 // All eight column passes at once, lane j being column j, with the results of the one at a time.
-KERNEL_INLINE void column_passes(const int32_t* coefficients, uint8_t* dest, int32_t stride) {
+KERNEL_TARGET KERNEL_INLINE void column_passes(const int32_t* coefficients, uint8_t* dest,
+                                               int32_t stride) {
   const Rows rows = load_rows(coefficients);
   const Lanes* c = rows.c;
   // Lanes whose column holds only c0 and a c4 that vanishes when scaled take the shortcut.
@@ -190,6 +191,13 @@ KERNEL_INLINE void column_passes(const int32_t* coefficients, uint8_t* dest, int
   const SignedLanes flat = clip_lanes((SignedLanes)shr(c[0] + 32, 6) + 128);
   Lanes values[8];
   column_values(c, values);
+#ifdef KERNEL_STORE_SAMPLES
+  SignedLanes shifted[8];
+  KERNEL_UNROLLED
+  for (int32_t k = 0; k < 8; ++k) shifted[k] = (SignedLanes)shr(values[k], 14);
+  KERNEL_STORE_SAMPLES(shifted, shortcut, flat, dest, stride);
+  return;
+#endif
   KERNEL_UNROLLED
   for (int32_t k = 0; k < 8; ++k) {
     SignedLanes v = clip_lanes((SignedLanes)shr(values[k], 14) + 128);
@@ -223,8 +231,8 @@ KERNEL_INLINE void row_passes(int32_t* coefficients) {
 // The inverse DCT of a block held column by column (row v, column u at 8u + v) whose rows
 // outside `rows_used` (bit v for row v) hold only zeros, into the 8x8 samples at `dest`; leaves
 // the coefficients all zero for the next block.
-KERNEL_INLINE void transform_block(int32_t* coefficients, uint32_t rows_used, uint8_t* dest,
-                                   int32_t stride) {
+KERNEL_TARGET KERNEL_INLINE void transform_block(int32_t* coefficients, uint32_t rows_used,
+                                                 uint8_t* dest, int32_t stride) {
   if (rows_used == 1) {
     // Row 0 alone: every other row pass sees zeros and gives zeros, so every column pass takes
     // its shortcut on the first row's value. With the DC alone that is one value.
