@@ -16,7 +16,7 @@ constexpr const ColourTables& tables = colour_tables;
 
 // One pixel into `out` as blue, green, red, toned or not.
 template <bool tone>
-KERNEL_INLINE void put_pixel(uint8_t* out, int32_t red, int32_t green, int32_t blue) {
+KERNEL_TARGET KERNEL_INLINE void put_pixel(uint8_t* out, int32_t red, int32_t green, int32_t blue) {
   if constexpr (tone) {
     memcpy(out, &tables.tone_bgr[red + green + blue], 4);
     return;
@@ -33,22 +33,24 @@ struct ChromaOffsets {
   int32_t blue;
 };
 
-KERNEL_INLINE ChromaOffsets chroma_offsets(int32_t cb, int32_t cr) {
+KERNEL_TARGET KERNEL_INLINE ChromaOffsets chroma_offsets(int32_t cb, int32_t cr) {
   return ChromaOffsets{tables.cr_red[cr], (tables.cb_green[cb] + tables.cr_green[cr]) >> 8,
                        tables.cb_blue[cb]};
 }
 
 template <bool tone>
-KERNEL_INLINE void put_ycbcr(uint8_t* out, int32_t y, const ChromaOffsets& o) {
+KERNEL_TARGET KERNEL_INLINE void put_ycbcr(uint8_t* out, int32_t y, const ChromaOffsets& o) {
   put_pixel<tone>(out, tables.clip[y + o.red + clip_offset], tables.clip[y + o.green + clip_offset],
                   tables.clip[y + o.blue + clip_offset]);
 }
 
-KERNEL_INLINE Int16x16 widen(Uint8x16 v) { return __builtin_convertvector(v, Int16x16); }
+KERNEL_TARGET KERNEL_INLINE Int16x16 widen(Uint8x16 v) {
+  return __builtin_convertvector(v, Int16x16);
+}
 
 // Sixteen chroma samples for sixteen pixels: in place, or eight each used twice.
 template <int32_t xs>
-KERNEL_INLINE Int16x16 chroma(const uint8_t* row, int32_t x) {
+KERNEL_TARGET KERNEL_INLINE Int16x16 chroma(const uint8_t* row, int32_t x) {
   Uint8x16 v;
   if constexpr (xs == 0) {
     memcpy(&v, row + x, sizeof v);
@@ -100,21 +102,21 @@ struct OffsetLanes {
   Int16x16 red, green, blue;
 };
 
-KERNEL_INLINE OffsetLanes offset_lanes(Int16x16 cb, Int16x16 cr) {
+KERNEL_TARGET KERNEL_INLINE OffsetLanes offset_lanes(Int16x16 cb, Int16x16 cr) {
   return OffsetLanes{cr + ((cr * 103 + 128) >> 8), ((cr * 73 - cb * 88 + 128) >> 8) - cr,
                      cb + ((cb * 198 + 128) >> 8)};
 }
 
 // Each of the first (half 0) or last (half 1) eight lanes twice, for chroma read at x >> 1.
 template <int32_t half>
-KERNEL_INLINE Int16x16 doubled(Int16x16 v) {
+KERNEL_TARGET KERNEL_INLINE Int16x16 doubled(Int16x16 v) {
   constexpr int32_t h = 8 * half;
   return __builtin_shufflevector(v, v, h, h, h + 1, h + 1, h + 2, h + 2, h + 3, h + 3, h + 4, h + 4,
                                  h + 5, h + 5, h + 6, h + 6, h + 7, h + 7);
 }
 
 template <int32_t half>
-KERNEL_INLINE OffsetLanes doubled(const OffsetLanes& o) {
+KERNEL_TARGET KERNEL_INLINE OffsetLanes doubled(const OffsetLanes& o) {
   return OffsetLanes{doubled<half>(o.red), doubled<half>(o.green), doubled<half>(o.blue)};
 }
 

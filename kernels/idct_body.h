@@ -39,22 +39,24 @@ using SignedLanes = Int32x8;
 // which spares unaligned vector moves.
 typedef uint32_t StoredLanes __attribute__((vector_size(32), aligned(32), may_alias));
 
-KERNEL_INLINE Lanes load_lanes(const int32_t* from) {
+KERNEL_TARGET KERNEL_INLINE Lanes load_lanes(const int32_t* from) {
   return *reinterpret_cast<const StoredLanes*>(from);
 }
-KERNEL_INLINE void store_lanes(int32_t* to, Lanes v) { *reinterpret_cast<StoredLanes*>(to) = v; }
+KERNEL_TARGET KERNEL_INLINE void store_lanes(int32_t* to, Lanes v) {
+  *reinterpret_cast<StoredLanes*>(to) = v;
+}
 
 // The eight rows of a block, each moved as one vector: a loop of moves may become a block copy
 // through memory, done in halves, which vector reads then wait for.
 struct Rows {
   Lanes c[8];
 };
-KERNEL_INLINE Rows load_rows(const int32_t* block) {
+KERNEL_TARGET KERNEL_INLINE Rows load_rows(const int32_t* block) {
   return Rows{{load_lanes(block), load_lanes(block + 8), load_lanes(block + 16),
                load_lanes(block + 24), load_lanes(block + 32), load_lanes(block + 40),
                load_lanes(block + 48), load_lanes(block + 56)}};
 }
-KERNEL_INLINE void store_rows(int32_t* block, const Lanes rows[8]) {
+KERNEL_TARGET KERNEL_INLINE void store_rows(int32_t* block, const Lanes rows[8]) {
   store_lanes(block, rows[0]);
   store_lanes(block + 8, rows[1]);
   store_lanes(block + 16, rows[2]);
@@ -66,10 +68,12 @@ KERNEL_INLINE void store_rows(int32_t* block, const Lanes rows[8]) {
 }
 
 // Arithmetic shift right of the two's-complement value that a wrapped result stands for.
-KERNEL_INLINE u32 shr(u32 v, int32_t bits) {
+KERNEL_TARGET KERNEL_INLINE u32 shr(u32 v, int32_t bits) {
   return static_cast<u32>(static_cast<int32_t>(v) >> bits);
 }
-KERNEL_INLINE Lanes shr(Lanes v, int32_t bits) { return (Lanes)((SignedLanes)v >> bits); }
+KERNEL_TARGET KERNEL_INLINE Lanes shr(Lanes v, int32_t bits) {
+  return (Lanes)((SignedLanes)v >> bits);
+}
 
 template <typename T>
 struct Butterfly {
@@ -79,7 +83,8 @@ struct Butterfly {
 // The shared butterfly. `round` is added to each rotation's shared product and `shift` applied
 // to each rotation result (0 and 0 for rows, 4 and 3 for columns); s0, s4 are the DC terms.
 template <typename T>
-KERNEL_INLINE Butterfly<T> butterfly(const T c[8], T s0, T s4, u32 round, int32_t shift) {
+KERNEL_TARGET KERNEL_INLINE Butterfly<T> butterfly(const T c[8], T s0, T s4, u32 round,
+                                                   int32_t shift) {
   const T t17 = 565 * (c[1] + c[7]) + round;
   const T odd1 = shr(t17 + 2276 * c[1], shift);
   const T odd7 = shr(t17 - 3406 * c[7], shift);
@@ -103,7 +108,7 @@ KERNEL_INLINE Butterfly<T> butterfly(const T c[8], T s0, T s4, u32 round, int32_
 
 // The column pass's eight unshifted results, value_0 to value_7.
 template <typename T>
-KERNEL_INLINE void column_values(const T c[8], T values[8]) {
+KERNEL_TARGET KERNEL_INLINE void column_values(const T c[8], T values[8]) {
   const T dc = (c[0] + 32) << 8;  // the 32 becomes 8192, the rounding of the final shift by 14
   const Butterfly<T> b = butterfly(c, dc + (c[4] << 8), dc - (c[4] << 8), 4, 3);
   values[0] = b.e0 + b.o_sum;
@@ -118,7 +123,7 @@ KERNEL_INLINE void column_values(const T c[8], T values[8]) {
 
 // Transposes an 8 x 8 matrix held as eight rows of eight lanes, with the interleaving shuffles
 // that processors provide (unpack low and high, then halves exchanged).
-KERNEL_INLINE void transpose(Lanes m[8]) {
+KERNEL_TARGET KERNEL_INLINE void transpose(Lanes m[8]) {
   Lanes a[8], b[8];
   KERNEL_UNROLLED
   for (int32_t i = 0; i < 8; i += 2) {
@@ -140,7 +145,7 @@ KERNEL_INLINE void transpose(Lanes m[8]) {
 }
 
 // T.81 A.3.3 with the shortcut above: one row of eight coefficients, in place.
-KERNEL_INLINE void row_pass(int32_t* row) {
+KERNEL_TARGET KERNEL_INLINE void row_pass(int32_t* row) {
   u32 c[8];
   for (int32_t i = 0; i < 8; ++i) c[i] = static_cast<u32>(row[i]);
   if ((c[1] | c[2] | c[3] | c[5] | c[6] | c[7]) == 0 && (c[4] << 11) == 0) {
@@ -157,13 +162,13 @@ KERNEL_INLINE void row_pass(int32_t* row) {
 
 // The sample of a column whose row-pass results are c0 and seven zeros. (c0 + 32) wraps as the
 // column pass's arithmetic does.
-KERNEL_INLINE uint8_t shortcut_sample(int32_t c0) {
+KERNEL_TARGET KERNEL_INLINE uint8_t shortcut_sample(int32_t c0) {
   const auto rounded = static_cast<int32_t>(static_cast<uint32_t>(c0) + 32);
   return static_cast<uint8_t>(clip_byte((rounded >> 6) + 128));
 }
 
 // One column (elements 0, 8, ..., 56) of row-pass results into eight samples, `stride` apart.
-KERNEL_INLINE void column_pass(const int32_t* column, uint8_t* dest, int32_t stride) {
+KERNEL_TARGET KERNEL_INLINE void column_pass(const int32_t* column, uint8_t* dest, int32_t stride) {
   u32 c[8];
   for (int32_t i = 0; i < 8; ++i) c[i] = static_cast<u32>(column[8 * i]);
   if ((c[1] | c[2] | c[3] | c[5] | c[6] | c[7]) == 0 && (c[4] << 8) == 0) {
@@ -211,7 +216,7 @@ KERNEL_TARGET KERNEL_INLINE void column_passes(const int32_t* coefficients, uint
 
 // All eight row passes at once over a block held column by column, so that lane i is row i and
 // c[k] the rows' k-th values, with the results of the one at a time; stored row by row.
-KERNEL_INLINE void row_passes(int32_t* coefficients) {
+KERNEL_TARGET KERNEL_INLINE void row_passes(int32_t* coefficients) {
   Rows rows = load_rows(coefficients);
   Lanes* c = rows.c;
   const Lanes zero = {};

@@ -1,8 +1,8 @@
 #pragma once
 // What every kernel shares: vector types named by lane and count, in GCC and Clang vector
 // extensions, which map onto the processor's vector units (SSE2 on x86-64, NEON on ARM) and
-// are spelt out lane by lane elsewhere; inlining and unrolling; shuffles; and clipping to a
-// sample's range. Kernels include this and nothing else of the kind.
+// are spelt out lane by lane elsewhere; inlining and unrolling; and shuffles. Kernels include
+// this and nothing else of the kind; the functions over lanes are in base_body.h, built per path.
 
 #include <cstdint>
 
@@ -45,12 +45,3 @@ typedef uint8_t Uint8x16 __attribute__((vector_size(16)));
 #define SHUFFLE_LANES(a, b, i0, i1, i2, i3, i4, i5, i6, i7) \
   __builtin_shuffle(a, b, Int32x8{i0, i1, i2, i3, i4, i5, i6, i7})
 #endif
-
-// Each lane held to 0..255, the lane form of clip_byte.
-template <typename Lanes>
-KERNEL_INLINE Lanes clip_lanes(Lanes v) {
-  const Lanes zero = {};
-  const Lanes top = zero + 255;
-  v = v < zero ? zero : v;
-  return v > top ? top : v;
-}

@@ -40,13 +40,14 @@ KERNEL_TARGET KERNEL_INLINE void store_samples(const Int32x8 v[8], Int32x8 short
                              _mm256_castsi256_si128(bottom), _mm256_extracti128_si256(bottom, 1)};
   for (int32_t i = 0; i < 4; ++i) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(dest + 2 * i * stride), halves[i]);
-    _mm_storeh_pd(reinterpret_cast<double*>(dest + (2 * i + 1) * stride),
-                  _mm_castsi128_pd(halves[i]));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dest + (2 * i + 1) * stride),
+                     _mm_unpackhi_epi64(halves[i], halves[i]));
   }
 }
 #define KERNEL_STORE_SAMPLES store_samples
 constexpr bool use_vectors = true;
 constexpr bool use_byte_shuffles = true;
+#include "kernels/base_body.h"
 #include "kernels/colour_body.h"
 #include "kernels/idct_body.h"
 #undef KERNEL_MUL_HIGH_U16

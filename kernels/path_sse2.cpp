@@ -7,6 +7,7 @@ namespace sse2_path {
 #define KERNEL_TARGET
 constexpr bool use_vectors = true;
 constexpr bool use_byte_shuffles = false;
+#include "kernels/base_body.h"
 #include "kernels/colour_body.h"
 #include "kernels/idct_body.h"
 #undef KERNEL_TARGET

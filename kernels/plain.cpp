@@ -8,6 +8,7 @@ namespace plain_path {
 #define KERNEL_TARGET
 constexpr bool use_vectors = false;
 constexpr bool use_byte_shuffles = false;
+#include "kernels/base_body.h"
 #include "kernels/colour_body.h"
 #include "kernels/idct_body.h"
 #undef KERNEL_TARGET
