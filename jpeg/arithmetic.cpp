@@ -78,6 +78,27 @@ constexpr std::array<BinStep, 256> make_bin_steps() {
   return steps;
 }
 
+// The renormalisation of A = Qe, for each bin byte: Qe's leading zeros in 16 bits.
+constexpr std::array<uint8_t, 256> make_lps_shifts() {
+  std::array<uint8_t, 256> shifts{};
+  for (size_t bin = 0; bin < 256; ++bin) {
+    shifts[bin] = static_cast<uint8_t>(std::countl_zero(uint32_t{make_bin_steps()[bin].qe}) - 16);
+  }
+  return shifts;
+}
+
+constexpr std::array<uint8_t, 256> lps_shifts = make_lps_shifts();
+
+// The largest Qe leaves A - Qe at 0x2000 or more, as A >= 0x8000 before each decision: the MPS
+// half renormalises by at most two shifts.
+constexpr bool qe_below_0x6000() {
+  for (const QeState& state : qe_states) {
+    if (state.qe >= 0x6000) return false;
+  }
+  return true;
+}
+static_assert(qe_below_0x6000());
+
 constexpr std::array<BinStep, 256> bin_steps = make_bin_steps();
 static_assert(bin_steps[0].qe == 0x5A1D && bin_steps[0].after_lps == 0x81);
 static_assert(bin_steps[0x80 | 112].after_lps == 112 && bin_steps[0x80 | 13].qe == 0x0001);
@@ -173,7 +194,12 @@ inline int32_t decode_bin(ArithmeticReader& s, uint8_t& bin) {
   const uint32_t after = step.after_mps ^ ((step.after_mps ^ step.after_lps) & lps);
   const uint32_t moves = a < 0x8000 ? ~0u : 0u;
   bin = static_cast<uint8_t>(state ^ ((state ^ after) & moves));
-  const int32_t shift = std::countl_zero(a | 1) - 16;  // a is never 0
+  // The renormalisation's shifts, from the table in the LPS half and by two comparisons in
+  // the other, rather than counted on the decoder's chain of dependent steps.
+  const uint32_t mps_shift =
+      static_cast<uint32_t>(a_mps < 0x8000) + static_cast<uint32_t>(a_mps < 0x4000);
+  const uint32_t lps_shift = lps_shifts[state];
+  const auto shift = static_cast<int32_t>(mps_shift ^ ((mps_shift ^ lps_shift) & lps_half));
   Refilled held{c_left, s.ct};
   if (shift > held.ct) [[unlikely]]
     held = refill(s, held.c, held.ct, shift);
