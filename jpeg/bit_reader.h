@@ -89,17 +89,6 @@ inline void refill_step(BitReader& r) {
   r.bytes_left = 0;
 }
 
-// need_bits byte by byte, near a 0xFF byte or the end. Out of line, and on a copy, so that the
-// decoding loops keep their reader in registers.
-[[gnu::noinline]] inline BitReader need_bits_slowly(BitReader r, int32_t n) {
-  while (r.count <= 56 && r.bytes_left > 0 && *r.cursor != marker::fill) {
-    append_byte(r, *r.cursor++);
-    --r.bytes_left;
-  }
-  while (r.count < n) refill_step(r);
-  return r;
-}
-
 // Makes at least n (at most 16) bits available. Plain bytes are fetched while they fit; a step
 // adds at most 16 bits and runs only while fewer than n are held, so `count` stays within 64.
 inline void need_bits(BitReader& r, int32_t n) {
@@ -120,7 +109,11 @@ inline void need_bits(BitReader& r, int32_t n) {
       return;
     }
   }
-  r = need_bits_slowly(r, n);
+  while (r.count <= 56 && r.bytes_left > 0 && *r.cursor != marker::fill) {
+    append_byte(r, *r.cursor++);
+    --r.bytes_left;
+  }
+  while (r.count < n) refill_step(r);
 }
 
 // The next n bits (0 to 16), once need_bits(n) has run.
