@@ -194,6 +194,94 @@ TEST(ArithmeticDecoder, ByteInUnstuffsAndStopsAtMarkersAndTheEnd) {
   }
 }
 
+// T.81 D.2 as its flowcharts draw it, for the fixed estimate (Qe 0x5A1D, MPS 0) alone: Renorm_d
+// a bit at a time, and Byte_in a byte at a time when the bits run out. It meets the end of the
+// input exactly where a decision first needs a byte past it.
+struct PlainReader {
+  explicit PlainReader(const Bytes& bytes) : data(bytes) {
+    c = byte_in() << 24;
+    c |= byte_in() << 16;
+  }
+  uint32_t byte_in() {
+    if (at < data.size() && data[at] != 0xFF) return data[at++];
+    if (data.size() - at < 2) {  // the end, or a lone 0xFF before it
+      ended = true;
+      return 0;
+    }
+    if (data[at + 1] == 0x00) {
+      at += 2;
+      return 0xFF;
+    }
+    marker = true;  // zeros from here, the marker left where it is
+    return 0;
+  }
+  int32_t decide() {
+    const uint32_t qe = 0x5A1D;
+    a -= qe;
+    int32_t d = 0;
+    if ((c >> 16) < a) {
+      if (a >= 0x8000) return 0;
+      d = a < qe ? 1 : 0;
+    } else {
+      c -= a << 16;
+      d = a < qe ? 0 : 1;
+      a = qe;
+    }
+    do {
+      if (ct == 0) {
+        c |= byte_in() << 8;
+        ct = 8;
+      }
+      a <<= 1;
+      c <<= 1;
+      --ct;
+    } while (a < 0x8000);
+    return d;
+  }
+  const Bytes& data;
+  size_t at = 0;
+  uint32_t a = 0x10000;
+  uint32_t c = 0;
+  int32_t ct = 0;
+  bool ended = false;
+  bool marker = false;
+};
+
+// The decoder fetches bytes ahead, yet over every cut of a coded stream, and the whole of it with
+// junk after its marker, it decides as the plain reader does and meets the end of the input at
+// the same decision.
+TEST(ArithmeticDecoder, FetchingAheadMeetsTheEndWhereByteInWould) {
+  TestEncoder encoder;
+  std::vector<int32_t> decisions;
+  uint32_t seed = 7;
+  for (int32_t i = 0; i < 16000; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    const int32_t d = (seed >> 24) < 90 ? 1 : 0;
+    uint8_t fixed = 0;
+    encoder.encode(fixed, d);
+    decisions.push_back(d);
+  }
+  const Bytes coded = encoder.finish();
+  ASSERT_GE(std::count(coded.begin(), coded.end(), 0xFF), 4) << coded.size();  // stuffed ones too
+  for (size_t cut = 0; cut <= coded.size(); ++cut) {
+    SCOPED_TRACE("cut at " + std::to_string(cut));
+    Bytes bytes(coded.begin(), coded.begin() + static_cast<std::ptrdiff_t>(cut));
+    if (cut == coded.size()) bytes.insert(bytes.end(), 20, 0x5A);
+    PlainReader plain(bytes);
+    ArithmeticReader r;
+    arithmetic_start(r, bytes.data(), bytes.data() + bytes.size());
+    for (size_t i = 0; i < decisions.size() + 40; ++i) {
+      const int32_t want = plain.decide();
+      ASSERT_EQ(arithmetic_decode_fixed(r), want) << "decision " << i;
+      ASSERT_EQ(r.fault == Fault::data_cut_short, plain.ended) << "decision " << i;
+      if (!plain.ended && i < decisions.size()) {
+        ASSERT_EQ(want, decisions[i]) << "decision " << i;
+      }
+    }
+    EXPECT_EQ(r.at_marker, plain.marker);
+  }
+}
+
 // Exact-sized heap buffers, so that AddressSanitizer sees any index past a table.
 struct Bins {
   std::vector<uint8_t> dc = std::vector<uint8_t>(arithmetic_dc_bins);
