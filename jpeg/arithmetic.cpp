@@ -78,17 +78,6 @@ constexpr std::array<BinStep, 256> make_bin_steps() {
   return steps;
 }
 
-// The renormalisation of A = Qe, for each bin byte: Qe's leading zeros in 16 bits.
-constexpr std::array<uint8_t, 256> make_lps_shifts() {
-  std::array<uint8_t, 256> shifts{};
-  for (size_t bin = 0; bin < 256; ++bin) {
-    shifts[bin] = static_cast<uint8_t>(std::countl_zero(uint32_t{make_bin_steps()[bin].qe}) - 16);
-  }
-  return shifts;
-}
-
-constexpr std::array<uint8_t, 256> lps_shifts = make_lps_shifts();
-
 // The largest Qe leaves A - Qe at 0x2000 or more, as A >= 0x8000 before each decision: the MPS
 // half renormalises by at most two shifts.
 constexpr bool qe_below_0x6000() {
@@ -102,6 +91,16 @@ static_assert(qe_below_0x6000());
 constexpr std::array<BinStep, 256> bin_steps = make_bin_steps();
 static_assert(bin_steps[0].qe == 0x5A1D && bin_steps[0].after_lps == 0x81);
 static_assert(bin_steps[0x80 | 112].after_lps == 112 && bin_steps[0x80 | 13].qe == 0x0001);
+
+// The renormalisation of A = Qe, for each bin byte: Qe's leading zeros in 16 bits.
+constexpr std::array<uint8_t, 256> lps_shifts = [] {
+  std::array<uint8_t, 256> shifts{};
+  for (size_t bin = 0; bin < 256; ++bin) {
+    shifts[bin] = static_cast<uint8_t>(std::countl_zero(uint32_t{bin_steps[bin].qe}) - 16);
+  }
+  return shifts;
+}();
+static_assert(lps_shifts[0] == 1 && lps_shifts[13] == 15);  // Qe 0x5A1D and 0x0001
 
 constexpr uint32_t fixed_qe = 0x5A1D;  // T.81 F.1.4.4.2: signs and correction bits, MPS 0
 
