@@ -12,8 +12,10 @@ packages=(crossbuild-essential-armhf crossbuild-essential-arm64 qemu-user g++-mi
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 added=0
+# Read whole first: grep -q leaving a pipe early would fail it under pipefail now and then.
+registered=$(dpkg --print-foreign-architectures)
 for arch in "${foreign[@]}"; do
-  if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+  if ! grep -qx "$arch" <<<"$registered"; then
     $sudo dpkg --add-architecture "$arch"
     added=1
   fi
@@ -28,7 +30,12 @@ done
 echo "installing: ${missing[*]}"
 # Another apt run on the machine holds the lock for a while; wait for it rather than fail.
 apt_options=(-o DPkg::Lock::Timeout=600)
-$sudo apt-get "${apt_options[@]}" update -qq
+# A mirror in the middle of a sync fails an update for a minute or so: try again a little later.
+for attempt in 1 2 3; do
+  $sudo apt-get "${apt_options[@]}" update -qq && break
+  [ "$attempt" -eq 3 ] && exit 1
+  sleep 30
+done
 [ ${#missing[@]} -eq 0 ] && exit 0
 # Wine's recommended libraries (graphics, sound, printing) serve no console program.
 DEBIAN_FRONTEND=noninteractive $sudo apt-get "${apt_options[@]}" install -y -qq \

@@ -14,5 +14,10 @@ done
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 echo "installing: ${missing[*]}"
-$sudo apt-get update -qq
+# A mirror in the middle of a sync fails an update for a minute or so: try again a little later.
+for attempt in 1 2 3; do
+  $sudo apt-get update -qq && break
+  [ "$attempt" -eq 3 ] && exit 1
+  sleep 30
+done
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
