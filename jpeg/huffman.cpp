@@ -74,6 +74,7 @@ bool prepare_huffman_table(DecoderState& d, int32_t table_class, int32_t slot, S
     return false;
   }
   build_fast_table(d.huffman_lookup[table_class][slot], tables.fast[table_class][slot]);
+  if (table_class == 1) build_ac_table(d.huffman_lookup[1][slot], tables.ac[slot]);
   prepared |= bit;
   return true;
 }

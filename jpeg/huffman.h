@@ -41,6 +41,36 @@ inline void build_fast_table(const HuffmanEntry* full, FastEntry* fast) {
   }
 }
 
+// A sequential scan's AC codes looked up by the next bits, as what the block loop does with
+// them: `step` moves the zig-zag position on past the run (run + 1), an end of block steps past
+// any position a run can reach, and 0 sends the code the slow way. Sixteen zeros go the slow
+// way, which stores nothing: a zero stored would mark its row as used.
+constexpr int32_t end_of_block_step = 128;
+
+struct AcEntry {
+  int16_t value;  // the coefficient when `step`; else the symbol
+  uint8_t bits;   // code and extra bits when `step`; else the code's length when it fits, or 0
+  uint8_t step;
+};
+
+inline void build_ac_table(const HuffmanEntry* full, AcEntry* ac) {
+  for (int32_t i = 0; i < (1 << fast_bits); ++i) {
+    const HuffmanEntry e = full[i << (16 - fast_bits)];
+    const int32_t s = e.symbol & 0x0F;
+    const bool fits = e.code_length != 0 && e.code_length <= fast_bits;
+    ac[i] = AcEntry{e.symbol, fits ? e.code_length : uint8_t{0}, 0};
+    if (!fits) continue;
+    if (s == 0) {
+      if (e.symbol == 0x00) ac[i] = AcEntry{0, e.code_length, end_of_block_step};
+      continue;
+    }
+    if (e.code_length + s > fast_bits) continue;
+    const int32_t extra = (i >> (fast_bits - e.code_length - s)) & ((1 << s) - 1);
+    ac[i] = AcEntry{static_cast<int16_t>(extend(extra, s)), static_cast<uint8_t>(e.code_length + s),
+                    static_cast<uint8_t>((e.symbol >> 4) + 1)};
+  }
+}
+
 struct HuffmanValue {
   int32_t value;
   uint8_t symbol;
@@ -79,9 +109,38 @@ inline HuffmanValue decode_huffman(BitReader& r, const FastEntry* fast, const Hu
   return extra_bits(r, entry.symbol);
 }
 
-// The short-code tables of a scan's Huffman tables: [0 DC, 1 AC][slot].
+// An AC code the short table sends the slow way, once its 16 bits are held: found in the full
+// table where it is longer, its extra bits read. Its value is 0 only where nothing is stored:
+// sixteen zeros, an end of block, or a fault (a code not found, or a symbol with no extra bits
+// that is neither of those), which fails the reader and ends the block.
+inline AcEntry decode_ac_slowly(BitReader& r, AcEntry quick, const HuffmanEntry* full) {
+  int32_t length = quick.bits;
+  auto symbol = static_cast<uint8_t>(quick.value);
+  if (length == 0) {
+    const HuffmanEntry entry = full[peek_bits(r, 16)];
+    if (entry.code_length == 0) {
+      reader_fail(r, Fault::bad_code);
+      return AcEntry{0, 0, end_of_block_step};
+    }
+    length = entry.code_length;
+    symbol = entry.symbol;
+  }
+  consume_bits(r, length);
+  if (symbol == 0x00) return AcEntry{0, 0, end_of_block_step};
+  if (symbol == 0xF0) return AcEntry{0, 0, 16};
+  if ((symbol & 0x0F) == 0) {
+    reader_fail(r, Fault::bad_coefficients);
+    return AcEntry{0, 0, end_of_block_step};
+  }
+  const HuffmanValue v = extra_bits(r, symbol);
+  return AcEntry{static_cast<int16_t>(v.value), 0, static_cast<uint8_t>((symbol >> 4) + 1)};
+}
+
+// The short-code tables of a scan's Huffman tables: [0 DC, 1 AC][slot], and the AC tables
+// again as the sequential block loop takes them.
 struct ScanTables {
   FastEntry fast[2][table_slots][1 << fast_bits];
+  AcEntry ac[table_slots][1 << fast_bits];
 };
 
 struct ScanHeader;

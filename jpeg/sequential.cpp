@@ -17,8 +17,9 @@
 namespace {
 
 BlockTables block_tables(const DecoderState& d, const ScanTables& tables, const ComponentPlane& c) {
-  return {tables.fast[0][c.dc_table], d.huffman_lookup[0][c.dc_table], tables.fast[1][c.ac_table],
-          d.huffman_lookup[1][c.ac_table], d.quant_tables[c.quant_index]};
+  return block_tables_of(tables.fast[0][c.dc_table], d.huffman_lookup[0][c.dc_table],
+                         tables.ac[c.ac_table], d.huffman_lookup[1][c.ac_table],
+                         d.quant_tables[c.quant_index]);
 }
 
 uint8_t* block_samples(const ComponentPlane& c, int32_t bx, int32_t by) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <vector>
 
 #include "jpeg/decoder.h"
@@ -30,9 +31,10 @@ class DecodeBlock : public DecoderTest {
       EXPECT_TRUE(build_huffman_table(d, t, 0, counts, symbols));
       build_fast_table(d.huffman_lookup[t][0], fast[t].data());
     }
+    build_ac_table(d.huffman_lookup[1][0], ac.data());
     for (int k = 0; k < 64; ++k) quant[k] = static_cast<uint16_t>(k + 1);
-    tables = BlockTables{fast[0].data(), d.huffman_lookup[0][0], fast[1].data(),
-                         d.huffman_lookup[1][0], quant};
+    tables = block_tables_of(fast[0].data(), d.huffman_lookup[0][0], ac.data(),
+                             d.huffman_lookup[1][0], quant);
   }
 
   // Decodes one block at the reader into `samples`.
@@ -43,6 +45,7 @@ class DecodeBlock : public DecoderTest {
 
   std::vector<FastEntry> fast[2] = {std::vector<FastEntry>(1 << fast_bits),
                                     std::vector<FastEntry>(1 << fast_bits)};
+  std::vector<AcEntry> ac = std::vector<AcEntry>(1 << fast_bits);
   uint16_t quant[64];
   BlockTables tables;
   int32_t predictor = 0;
@@ -89,6 +92,7 @@ TEST_F(DecodeBlock, RunSymbols) {
       {"zero run of sixteen then end", {0xF0, 0x00}, Fault::none, 24},
       {"run landing on 63 ends without end code", {0xF0, 0xF0, 0xF0, 0xE1}, Fault::none, 41},
       {"run past 63", {0xF0, 0xF0, 0xF0, 0xF1}, Fault::bad_coefficients, -1},
+      {"sixteen zeros past 63", {0xF0, 0xF0, 0xF0, 0xF0}, Fault::bad_coefficients, -1},
       {"size 0 with a run other than 15", {0x10}, Fault::bad_coefficients, -1},
       {"size 0 with run 14", {0xE0}, Fault::bad_coefficients, -1},
   };
@@ -113,6 +117,49 @@ TEST_F(DecodeBlock, RunSymbols) {
     // A fault leaves the coefficients clear for whatever comes next.
     EXPECT_EQ(std::vector<int32_t>(coefficients, coefficients + 64), std::vector<int32_t>(64, 0));
   }
+}
+
+// The AC short table, with its steps for runs and ends of block, gives each block's
+// coefficients, rows, faults and bits exactly as the full table alone, over random data:
+// random codes meet runs past the last position, bad symbols and long codes often.
+TEST_F(DecoderTest, AcShortTableDecodesBlocksAsTheFullTable) {
+  ASSERT_TRUE(build_huffman_table(d, 0, 0, standard_dc_luminance().counts,
+                                  standard_dc_luminance().symbols.data()));
+  ASSERT_TRUE(build_huffman_table(d, 1, 0, standard_ac_luminance().counts,
+                                  standard_ac_luminance().symbols.data()));
+  std::vector<FastEntry> dc(1 << fast_bits);
+  build_fast_table(d.huffman_lookup[0][0], dc.data());
+  std::vector<AcEntry> ac(1 << fast_bits);
+  build_ac_table(d.huffman_lookup[1][0], ac.data());
+  const std::vector<AcEntry> none(1 << fast_bits, AcEntry{0, 0, 0});
+  uint16_t quant[64];
+  for (int k = 0; k < 64; ++k) quant[k] = static_cast<uint16_t>(k + 1);
+  const BlockTables quick =
+      block_tables_of(dc.data(), d.huffman_lookup[0][0], ac.data(), d.huffman_lookup[1][0], quant);
+  const BlockTables slow = block_tables_of(dc.data(), d.huffman_lookup[0][0], none.data(),
+                                           d.huffman_lookup[1][0], quant);
+  std::mt19937 random(19);
+  std::vector<uint8_t> bytes(1 << 16);
+  for (uint8_t& b : bytes) b = static_cast<uint8_t>(random() % 255);  // no 0xFF
+  int32_t blocks = 0;
+  int32_t faults = 0;
+  for (int32_t start = 0; start < 40000; start += 20) {
+    BitReader a = bit_reader_over(bytes.data() + start, 256);
+    BitReader b = a;
+    int32_t pa = 0;
+    int32_t pb = 0;
+    for (int32_t n = 0; n < 4 && a.fault == Fault::none; ++n, ++blocks) {
+      int32_t ca[64] = {};
+      int32_t cb[64] = {};
+      ASSERT_EQ(read_coefficients(ca, a, quick, pa), read_coefficients(cb, b, slow, pb));
+      ASSERT_EQ(std::vector<int32_t>(ca, ca + 64), std::vector<int32_t>(cb, cb + 64));
+      ASSERT_EQ(a.fault, b.fault);
+      ASSERT_EQ(a.bytes_left * 8 + a.count, b.bytes_left * 8 + b.count);
+    }
+    faults += a.fault != Fault::none;
+  }
+  EXPECT_GT(faults, 100);
+  EXPECT_GT(blocks - faults, 1000);
 }
 
 }  // namespace
