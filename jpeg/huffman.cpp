@@ -73,8 +73,14 @@ bool prepare_huffman_table(DecoderState& d, int32_t table_class, int32_t slot, S
     fail(d, Fault::missing_table, d.scan_count);
     return false;
   }
-  build_fast_table(d.huffman_lookup[table_class][slot], tables.fast[table_class][slot]);
-  if (table_class == 1) build_ac_table(d.huffman_lookup[1][slot], tables.ac[slot]);
+  const HuffmanEntry* full = d.huffman_lookup[table_class][slot];
+  if (table_class == 0) {
+    build_fast_table(full, tables.dc[slot]);
+  } else if (d.progressive) {
+    build_fast_table(full, tables.progressive_ac[slot]);
+  } else {
+    build_ac_table(full, tables.ac[slot]);
+  }
   prepared |= bit;
   return true;
 }

@@ -136,11 +136,15 @@ inline AcEntry decode_ac_slowly(BitReader& r, AcEntry quick, const HuffmanEntry*
   return AcEntry{static_cast<int16_t>(v.value), 0, static_cast<uint8_t>((symbol >> 4) + 1)};
 }
 
-// The short-code tables of a scan's Huffman tables: [0 DC, 1 AC][slot], and the AC tables
-// again as the sequential block loop takes them.
+// The short-code tables of a scan's Huffman tables, by slot: the DC tables, and the AC tables
+// as a sequential scan's block loop takes them or as a progressive scan's does. The two kinds
+// share their room: a scan is one or the other, and the tables stay on the stack.
 struct ScanTables {
-  FastEntry fast[2][table_slots][1 << fast_bits];
-  AcEntry ac[table_slots][1 << fast_bits];
+  FastEntry dc[table_slots][1 << fast_bits];
+  union {
+    AcEntry ac[table_slots][1 << fast_bits];
+    FastEntry progressive_ac[table_slots][1 << fast_bits];
+  };
 };
 
 struct ScanHeader;

@@ -84,7 +84,7 @@ class ProgressiveHuffman {
     BitReader r = reader_;
     if constexpr (pass == Pass::dc_first) {
       const HuffmanValue dc =
-          decode_huffman(r, tables_.fast[0][c.dc_table], d.huffman_lookup[0][c.dc_table]);
+          decode_huffman(r, tables_.dc[c.dc_table], d.huffman_lookup[0][c.dc_table]);
       c.dc_predictor = wrap_add(c.dc_predictor, dc.value);
       block[0] = shifted(c.dc_predictor, al_);
     } else if constexpr (pass == Pass::dc_refine) {
@@ -109,7 +109,7 @@ class ProgressiveHuffman {
  private:
   // T.81 G.1.2.2: a band's first values, up to an end code that may end later blocks' too.
   void ac_first(const DecoderState& d, const ComponentPlane& c, BitReader& r, int16_t* block) {
-    const FastEntry* fast = tables_.fast[1][c.ac_table];
+    const FastEntry* fast = tables_.progressive_ac[c.ac_table];
     const HuffmanEntry* full = d.huffman_lookup[1][c.ac_table];
     for (int32_t k = ss_; k <= se_;) {
       const HuffmanValue v = decode_huffman(r, fast, full);
@@ -138,7 +138,7 @@ class ProgressiveHuffman {
     const int32_t p1 = 1 << al_;
     int32_t k = ss_;
     if (eob_run_ == 0) {
-      const FastEntry* fast = tables_.fast[1][c.ac_table];
+      const FastEntry* fast = tables_.progressive_ac[c.ac_table];
       const HuffmanEntry* full = d.huffman_lookup[1][c.ac_table];
       for (; k <= se_; ++k) {
         const HuffmanValue v = decode_huffman(r, fast, full);

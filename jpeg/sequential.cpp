@@ -17,7 +17,7 @@
 namespace {
 
 BlockTables block_tables(const DecoderState& d, const ScanTables& tables, const ComponentPlane& c) {
-  return block_tables_of(tables.fast[0][c.dc_table], d.huffman_lookup[0][c.dc_table],
+  return block_tables_of(tables.dc[c.dc_table], d.huffman_lookup[0][c.dc_table],
                          tables.ac[c.ac_table], d.huffman_lookup[1][c.ac_table],
                          d.quant_tables[c.quant_index]);
 }
