@@ -36,10 +36,13 @@ int16_t shifted(int32_t value, int32_t al) {
 }
 
 // T.81 G.1.2.3: one more bit of a coefficient already non-zero, away from zero.
+// The bits are as good as random: chosen by masks, not branches.
 inline void refine(int16_t& coefficient, uint32_t bit, int32_t p1) {
-  if (bit != 0 && (coefficient & p1) == 0) {
-    coefficient = static_cast<int16_t>(coefficient >= 0 ? coefficient + p1 : coefficient - p1);
-  }
+  const int32_t c = coefficient;
+  const int32_t wanted = -static_cast<int32_t>(bit & static_cast<uint32_t>((c & p1) == 0));
+  const int32_t sign = c >> 31;
+  const int32_t away = (p1 ^ sign) - sign;  // p1, or -p1 for a negative coefficient
+  coefficient = static_cast<int16_t>(c + (away & wanted));
 }
 
 // Progressive scans of Huffman codes (T.81 G.1.2), one class for each pass, so that a scan's
