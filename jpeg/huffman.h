@@ -27,6 +27,13 @@ inline int32_t extend(int32_t v, int32_t s) {
   return v + (negative & (1 - (1 << s)));
 }
 
+// The value of the extra bits that follow a code of `length` bits in table index i, when both
+// fit in the index.
+inline int32_t value_in_index(int32_t i, int32_t length, int32_t s) {
+  if (s == 0) return 0;
+  return extend((i >> (fast_bits - length - s)) & ((1 << s) - 1), s);
+}
+
 inline void build_fast_table(const HuffmanEntry* full, FastEntry* fast) {
   for (int32_t i = 0; i < (1 << fast_bits); ++i) {
     const HuffmanEntry e = full[i << (16 - fast_bits)];
@@ -35,9 +42,8 @@ inline void build_fast_table(const HuffmanEntry* full, FastEntry* fast) {
     if (e.code_length == 0 || e.code_length > fast_bits) continue;
     fast[i] = FastEntry{e.code_length, 0, e.symbol};
     if (e.code_length + s > fast_bits) continue;
-    const int32_t extra = (i >> (fast_bits - e.code_length - s)) & ((1 << s) - 1);
     fast[i].bits = static_cast<uint8_t>(e.code_length + s);
-    fast[i].value = static_cast<int16_t>(s == 0 ? 0 : extend(extra, s));
+    fast[i].value = static_cast<int16_t>(value_in_index(i, e.code_length, s));
   }
 }
 
@@ -65,9 +71,9 @@ inline void build_ac_table(const HuffmanEntry* full, AcEntry* ac) {
       continue;
     }
     if (e.code_length + s > fast_bits) continue;
-    const int32_t extra = (i >> (fast_bits - e.code_length - s)) & ((1 << s) - 1);
-    ac[i] = AcEntry{static_cast<int16_t>(extend(extra, s)), static_cast<uint8_t>(e.code_length + s),
-                    static_cast<uint8_t>((e.symbol >> 4) + 1)};
+    ac[i] =
+        AcEntry{static_cast<int16_t>(value_in_index(i, e.code_length, s)),
+                static_cast<uint8_t>(e.code_length + s), static_cast<uint8_t>((e.symbol >> 4) + 1)};
   }
 }
 
